@@ -1,0 +1,110 @@
+// The host: everything the programs do to the node passes through here, so
+// that tests can watch it. The device uses the real host; unit tests install
+// a fake one (common/testing/fake_host.h).
+#pragma once
+
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <ctime>
+
+#include "common/text.h"
+
+// The output of one running command, read line by line. The real host reads
+// a pipe; the fake host reads a scripted text.
+struct CommandStream {
+  int fd = -1;                 // pipe from the command (real host)
+  pid_t pid = -1;              // the command's shell (real host)
+  bool scripted = false;       // output comes from `text` (fake host)
+  const char* text = nullptr;
+  size_t text_len = 0;
+  char buf[512];
+  size_t pos = 0;
+  size_t len = 0;
+  bool eof = false;
+
+  // fgets semantics: at most size - 1 bytes, up to and including a line end;
+  // false when nothing could be read.
+  bool gets(char* out, int size);
+
+ private:
+  bool next_byte(char& c);
+};
+
+// Results of a name lookup.
+struct Resolved {
+  in_addr addr{};
+  char official[256] = {0};
+};
+
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  // Shell: run a command line through /bin/sh and wait for it; the result is
+  // the raw wait status, as system() gives it (-1 when it could not start).
+  virtual int run(const char* command) = 0;
+  // Start a command whose standard output is read through `out`. Returns 0,
+  // or -1 when it could not be started.
+  virtual int open_command(const char* command, CommandStream& out) = 0;
+  // Wait for the command of `out` and return its wait status.
+  virtual int close_command(CommandStream& out) = 0;
+
+  // Every absolute path the programs open is resolved under this root:
+  // empty on the device, a temporary folder in unit tests.
+  virtual const char* root() const = 0;
+  // Tells the host that `text` was written to `path` (a trace for tests).
+  virtual void file_written(const char* path, const char* text) {
+    (void)path;
+    (void)text;
+  }
+
+  // Time.
+  virtual void sleep(unsigned seconds) = 0;
+  virtual time_t now() = 0;
+  virtual long uptime() = 0;  // seconds since boot
+
+  // Processes.
+  virtual int kill(pid_t pid, int sig) = 0;
+  virtual pid_t fork() = 0;
+
+  // Standard output and error, and the system log.
+  virtual void out(const char* text) = 0;
+  virtual void err(const char* text) = 0;
+  virtual void open_log(const char* ident, int options) = 0;
+  // Reconnects the log with the same identity once a daemon has closed all
+  // its descriptors, so that log lines never go into a reused descriptor.
+  virtual void reopen_log() {}
+  virtual void log(int priority, const char* text) = 0;
+
+  // Network: name lookup (h_errno value on failure) and the dashboard's port.
+  virtual int resolve(const char* name, Resolved& out) = 0;
+  virtual unsigned short dashboard_port() = 0;
+  // Seconds that a reader waits for the next piece of a dashboard reply.
+  virtual int reply_timeout() = 0;
+};
+
+Host& host();
+// Installs `h` as the host (nullptr restores the real one); returns the old.
+Host* set_host(Host* h);
+
+// File system through the host's root.
+using PathText = FixedText<512>;
+const char* host_path(const char* path, PathText& out);
+FILE* host_fopen(const char* path, const char* mode);
+int host_open(const char* path, int flags, mode_t mode = 0);
+int host_unlink(const char* path);
+int host_access(const char* path, int mode);
+int host_stat(const char* path, struct stat* st);
+DIR* host_opendir(const char* path);
+int host_rename(const char* from, const char* to);
+int host_mkdir(const char* path, mode_t mode);
+int host_chmod(const char* path, mode_t mode);
+// Replaces the content of a small file (LED triggers, /tmp/TZ...): opens it
+// for writing, writes `text` and closes it. Returns 0, or -1 when the file
+// cannot be opened.
+int host_write_file(const char* path, const char* text);

@@ -1,0 +1,109 @@
+// Interface and route probes against real interfaces, in a network namespace
+// of this test's own (veth pairs named as on the node). Needs root.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "common/netif.h"
+#include "common/route.h"
+#include "common/state_flags.h"
+#include "common/testing/fake_host.h"
+
+namespace {
+
+std::string g_skip_reason;
+
+class Namespace : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (geteuid() != 0) {
+      g_skip_reason = "probe tests need root (network namespace)";
+    } else if (unshare(CLONE_NEWNET) != 0) {
+      g_skip_reason = "cannot create a network namespace here";
+    } else if (system("ip link set lo up") != 0) {
+      g_skip_reason = "the ip tool (iproute2) is missing";
+    }
+  }
+};
+
+const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new Namespace);
+
+void sh(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
+
+class Probes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!g_skip_reason.empty()) GTEST_SKIP() << g_skip_reason;
+    system("ip link del eth0 2>/dev/null; ip link del mesh0 2>/dev/null; ip link del abcdefghijklmno 2>/dev/null");
+    sh("ip link add eth0 address 00:1a:2b:3c:4d:5e type veth peer name eth0-peer");
+    sh("ip addr add 192.168.1.20/24 dev eth0");
+    sh("ip link set eth0 up && ip link set eth0-peer up");
+    // mesh0 is up but its peer is down: no carrier.
+    sh("ip link add mesh0 type veth peer name mesh0-peer && ip link set mesh0 up");
+  }
+  FakeHost fake;  // prints and files; the kernel calls are real
+  ScopedHost scope{fake};
+};
+
+}  // namespace
+
+TEST_F(Probes, MacAddressIpAndNetmask) {
+  FixedText<18> mac;
+  EXPECT_EQ(0, get_mac("eth0", mac));
+  EXPECT_STREQ("00:1A:2B:3C:4D:5E", mac.c_str());
+  FixedText<16> ip;
+  FixedText<16> mask;
+  EXPECT_EQ(0, get_ipaddr("eth0", ip));
+  EXPECT_EQ(0, get_netmask("eth0", mask));
+  EXPECT_STREQ("192.168.1.20", ip.c_str());
+  EXPECT_STREQ("255.255.255.0", mask.c_str());
+  EXPECT_EQ("", fake.stdout_text);
+  // No address on mesh0: the ioctl's error.
+  EXPECT_EQ(99, get_ipaddr("mesh0", ip));
+  EXPECT_EQ("Error: Cannot assign requested address\n", fake.stdout_text);
+  EXPECT_EQ(19, get_mac("eth7", mac));  // silent
+  EXPECT_EQ("Error: Cannot assign requested address\n", fake.stdout_text);
+}
+
+TEST_F(Probes, FifteenCharacterNamesAreAccepted) {
+  sh("ip link add abcdefghijklmno address 02:00:00:00:00:0f type veth peer name p15");
+  FixedText<18> mac;
+  EXPECT_EQ(0, get_mac("abcdefghijklmno", mac));
+  EXPECT_STREQ("02:00:00:00:00:0F", mac.c_str());
+}
+
+TEST_F(Probes, UpAndRunningUpWithoutCarrierAndMissing) {
+  EXPECT_EQ(1, if_status("eth0"));
+  EXPECT_EQ(0, if_status("mesh0"));
+  EXPECT_EQ(-1, if_status("br-lan"));
+  EXPECT_EQ("Ioctl failed. Errno = 19\n", fake.stdout_text);
+  check_link();
+  EXPECT_EQ(1, elink);
+  sh("ip link set eth0-peer down");
+  check_link();  // eth0 without carrier, eth1 missing
+  EXPECT_EQ(0, elink);
+}
+
+TEST_F(Probes, DefaultRouteOfTheMainTableOnly) {
+  gateway.set("10.9.9.9");
+  FixedText<20> out;
+  EXPECT_EQ(0, read_gateway(out));
+  EXPECT_STREQ("10.9.9.9", out.c_str());  // none: the previous text
+
+  sh("ip route add default via 192.168.1.2 dev eth0 table 100");
+  EXPECT_EQ(0, read_gateway(out));
+  EXPECT_STREQ("10.9.9.9", out.c_str());
+
+  sh("ip route add default via 192.168.1.1 dev eth0");
+  fake.stdout_text.clear();
+  EXPECT_EQ(0, read_gateway(out));
+  EXPECT_STREQ("192.168.1.1", out.c_str());
+  EXPECT_EQ("192.168.1.1\n", fake.stdout_text);
+
+  set_nameserver();
+  EXPECT_EQ("nameserver 192.168.1.1", fake.read("/tmp/resolv.conf.auto"));
+  sh("ip route del default via 192.168.1.1 dev eth0");
+}

@@ -1,0 +1,103 @@
+#include "common/process.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <syslog.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "common/host.h"
+#include "common/output.h"
+#include "common/profile.h"
+#include "common/text.h"
+
+namespace {
+
+enum class StatRead { kOk, kMissing, kUnparsed };
+
+StatRead read_stat(long pid, ProcessEntry& entry) {
+  FixedText<512> path;
+  path.format("/proc/%ld/stat", pid);
+  FILE* f = host_fopen(path, "r");
+  if (!f) return StatRead::kMissing;
+  memset(&entry, 0, sizeof(entry));
+  int fields = fscanf(f, "%ld (%99[^)]) %c", &entry.pid, entry.name, &entry.state);
+  fclose(f);
+  return fields == 3 ? StatRead::kOk : StatRead::kUnparsed;
+}
+
+void report(const char* message, bool perror_style) {
+  if (profile().proc_messages_logged) {
+    log_printf(LOG_DEBUG, "%s", message);
+  } else if (perror_style) {
+    err_perror(message);
+  } else {
+    out_line(message);
+  }
+}
+
+struct NameQuery {
+  const char* name;
+  long pid;
+  char state;
+};
+
+bool match_name(const ProcessEntry& entry, void* arg) {
+  NameQuery* q = static_cast<NameQuery*>(arg);
+  if (strcmp(entry.name, q->name) != 0) return false;
+  q->pid = entry.pid;
+  q->state = entry.state;
+  return true;
+}
+
+}  // namespace
+
+int walk_processes(bool (*visit)(const ProcessEntry& entry, void* arg), void* arg) {
+  DIR* dir = host_opendir("/proc");
+  if (!dir) {
+    report("can't open /proc", true);
+    return -1;
+  }
+  int result = 0;
+  while (dirent* d = readdir(dir)) {
+    // Entries that are not numbers give 0, whose stat does not exist.
+    long pid = atol(d->d_name);
+    ProcessEntry entry;
+    StatRead r = read_stat(pid, entry);
+    if (r == StatRead::kMissing) continue;
+    if (r == StatRead::kUnparsed) {
+      report(profile().proc_messages_logged ? "fscanf failed" : "fscanf failed ", false);
+      result = 1;
+      break;
+    }
+    if (visit(entry, arg)) break;
+  }
+  closedir(dir);
+  return result;
+}
+
+long find_pid_by_name(const char* name, char* state) {
+  NameQuery q = {name ? name : "", -1, 0};
+  int r = walk_processes(match_name, &q);
+  if (r == 1) return profile().proc_parse_failure;
+  if (r < 0 || q.pid < 0) return -1;
+  if (state) *state = q.state;
+  return q.pid;
+}
+
+bool process_has_name(long pid, const char* name) {
+  if (pid <= 0 || !name) return false;
+  ProcessEntry entry;
+  if (read_stat(pid, entry) != StatRead::kOk || entry.pid != pid) return false;
+  FixedText<16> kept(name);  // the kernel's 15 characters
+  return kept == entry.name;
+}
+
+int signal_named_process(long pid, const char* name, int sig) {
+  if (!process_has_name(pid, name)) {
+    errno = ESRCH;
+    return -1;
+  }
+  return host().kill(static_cast<pid_t>(pid), sig);
+}

@@ -1,0 +1,228 @@
+#include "common/testing/fake_host.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "common/real_host.h"
+
+namespace {
+
+void make_parents(const std::string& file) {
+  for (size_t i = 1; i < file.size(); ++i) {
+    if (file[i] == '/') mkdir(file.substr(0, i).c_str(), 0755);
+  }
+}
+
+std::string trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t");
+  size_t e = s.find_last_not_of(" \t");
+  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+// Undoes the shell's single quoting of a value ('a'\''b' -> a'b).
+std::string unquote(const std::string& v) {
+  std::string out;
+  bool quoted = false;
+  for (size_t i = 0; i < v.size(); ++i) {
+    char c = v[i];
+    if (c == '\'') {
+      quoted = !quoted;
+    } else if (c == '\\' && !quoted && i + 1 < v.size()) {
+      out += v[++i];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+FakeHost::FakeHost() {
+  char tmpl[] = "/tmp/fakehost.XXXXXX";
+  char* dir = mkdtemp(tmpl);
+  root_ = dir ? dir : "/tmp";
+  // The folders every node has.
+  for (const char* d : {"/tmp", "/etc", "/var", "/var/run"}) mkdir((root_ + d).c_str(), 0755);
+}
+
+FakeHost::~FakeHost() {
+  if (root_.rfind("/tmp/fakehost.", 0) == 0) {
+    std::string cmd = "rm -rf '" + root_ + "'";
+    if (system(cmd.c_str()) != 0) {
+    }
+  }
+  for (std::string* s : stream_texts_) delete s;
+}
+
+std::vector<std::string> FakeHost::trace(const std::string& prefix) const {
+  std::vector<std::string> out;
+  for (const std::string& e : events) {
+    if (e.rfind(prefix, 0) == 0) out.push_back(e);
+  }
+  return out;
+}
+
+std::string FakeHost::path(const std::string& absolute) const { return root_ + absolute; }
+
+void FakeHost::write(const std::string& absolute, const std::string& content) {
+  std::string p = path(absolute);
+  make_parents(p);
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f << content;
+}
+
+std::string FakeHost::read(const std::string& absolute) const {
+  std::ifstream f(path(absolute), std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+bool FakeHost::exists(const std::string& absolute) const {
+  return access(path(absolute).c_str(), F_OK) == 0;
+}
+
+void FakeHost::remove(const std::string& absolute) { unlink(path(absolute).c_str()); }
+
+void FakeHost::add_process(long pid, const std::string& name, char state) {
+  write("/proc/" + std::to_string(pid) + "/stat",
+        std::to_string(pid) + " (" + name + ") " + state + " 1 1 1 0 -1 4194560\n");
+}
+
+void FakeHost::apply_uci(const std::string& command) {
+  // Each ";"-joined part of the line may be a "uci set key=value".
+  std::stringstream parts(command);
+  std::string part;
+  while (std::getline(parts, part, ';')) {
+    part = trim(part);
+    const std::string set = "uci set ";
+    if (part.rfind(set, 0) != 0) continue;
+    std::string assignment = part.substr(set.size());
+    size_t eq = assignment.find('=');
+    if (eq == std::string::npos) continue;
+    std::string value = assignment.substr(eq + 1);
+    while (!value.empty() && value.back() == '\n') value.pop_back();
+    uci[assignment.substr(0, eq)] = unquote(value);
+  }
+}
+
+int FakeHost::command(const std::string& cmd, std::string& output) {
+  commands.push_back(cmd);
+  if (on_command) {
+    int rc = on_command(cmd, output);
+    if (rc >= 0) return rc;
+  }
+  auto out = outputs.find(cmd);
+  if (out != outputs.end()) {
+    output = out->second;
+  } else if (cmd.rfind("uci get ", 0) == 0) {
+    auto v = uci.find(trim(cmd.substr(8)));
+    if (v != uci.end()) {
+      output = v->second + "\n";
+    } else {
+      return 1;  // uci complains on stderr only
+    }
+  }
+  apply_uci(cmd);
+  auto code = exit_codes.find(cmd);
+  return code == exit_codes.end() ? 0 : code->second;
+}
+
+int FakeHost::run(const char* cmd) {
+  events.push_back(std::string("run ") + cmd);
+  if (real_commands) {
+    commands.push_back(cmd);
+    return real_host().run(cmd);
+  }
+  std::string ignored;
+  int code = command(cmd, ignored);
+  return code << 8;  // a wait status, as system() gives it
+}
+
+int FakeHost::open_command(const char* cmd, CommandStream& out) {
+  out = CommandStream();
+  events.push_back(std::string("read ") + cmd);
+  if (real_commands) {
+    commands.push_back(cmd);
+    return real_host().open_command(cmd, out);
+  }
+  std::string* text = new std::string();
+  command(cmd, *text);
+  stream_texts_.push_back(text);
+  out.scripted = true;
+  out.text = text->data();
+  out.text_len = text->size();
+  return 0;
+}
+
+int FakeHost::close_command(CommandStream& out) {
+  if (!out.scripted) return real_host().close_command(out);
+  out.text = nullptr;
+  out.text_len = 0;
+  return 0;
+}
+
+void FakeHost::file_written(const char* p, const char* text) {
+  events.push_back(std::string("write ") + p + " " + text);
+}
+
+void FakeHost::sleep(unsigned seconds) {
+  sleeps.push_back(seconds);
+  events.push_back("sleep " + std::to_string(seconds));
+}
+
+int FakeHost::kill(pid_t pid, int sig) {
+  kills.emplace_back(pid, sig);
+  events.push_back("kill " + std::to_string(pid) + " " + std::to_string(sig));
+  return 0;
+}
+
+pid_t FakeHost::fork() {
+  events.push_back("fork");
+  if (fork_results.empty()) return 4242;
+  pid_t r = fork_results.front();
+  fork_results.erase(fork_results.begin());
+  return r;
+}
+
+void FakeHost::out(const char* text) {
+  stdout_text += text;
+  events.push_back(std::string("out ") + text);
+}
+
+void FakeHost::err(const char* text) {
+  stderr_text += text;
+  events.push_back(std::string("err ") + text);
+}
+
+void FakeHost::open_log(const char* ident, int options) {
+  events.push_back(std::string("openlog ") + ident + " " + std::to_string(options));
+}
+
+void FakeHost::log(int priority, const char* text) {
+  logs.emplace_back(priority, text);
+  events.push_back("log " + std::to_string(priority) + " " + text);
+}
+
+int FakeHost::resolve(const char* name, Resolved& out) {
+  std::string address;
+  auto it = hosts.find(name);
+  if (it != hosts.end()) {
+    address = it->second;
+  } else if (inet_aton(name, &out.addr)) {
+    address = name;
+  } else {
+    return HOST_NOT_FOUND;
+  }
+  if (!inet_aton(address.c_str(), &out.addr)) return NO_ADDRESS;
+  snprintf(out.official, sizeof(out.official), "%s", name);
+  return 0;
+}

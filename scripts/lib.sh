@@ -1,0 +1,23 @@
+# Shared helpers of the project's scripts.
+
+# need_packages pkg...: installs with apt-get whatever of them is missing.
+need_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q >/dev/null || return 1
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null || return 1
+}
+
+# The packages of the native build and its tests.
+BUILD_PACKAGES=(cmake make g++ pkg-config libnl-3-dev libnl-genl-3-dev googletest libgtest-dev
+                iproute2 util-linux procps)
+
+jobs() { nproc 2>/dev/null || echo 2; }

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The test command: installs what the build and the tests need, then runs
+# every test tier that this machine allows and ends with a summary line.
+#   scripts/test.sh            all tiers
+#   scripts/test.sh unit mips  only the named tiers
+set -u
+cd "$(dirname "$0")/.."
+. scripts/lib.sh
+
+need_packages "${BUILD_PACKAGES[@]}" || { echo "package installation failed"; exit 1; }
+
+results=()
+failed=0
+
+# run_tier name command...: runs one tier, prints its time, records the result.
+# A tier exits 0 (pass), 77 (skipped: cannot run here) or anything else (fail).
+run_tier() {
+  local name=$1; shift
+  echo
+  echo "=== tier: $name"
+  local t0=$SECONDS
+  "$@"
+  local rc=$?
+  local took=$((SECONDS - t0))
+  local verdict=PASS
+  if [ $rc -eq 77 ]; then verdict=SKIP; elif [ $rc -ne 0 ]; then verdict=FAIL; failed=1; fi
+  echo "=== tier: $name: $verdict in ${took}s"
+  results+=("$name=$verdict(${took}s)")
+}
+
+build_native() {
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null && cmake --build build -j"$(jobs)"
+}
+
+ctest_label() {  # ctest_label build-dir label
+  ctest --test-dir "$1" -L "^$2\$" --output-on-failure -j"$(jobs)"
+}
+
+tier_unit() { build_native && ctest_label build unit; }
+
+tier_probe() {
+  if [ "$(id -u)" -ne 0 ]; then echo "probe tier needs root (network namespaces): skipped"; return 77; fi
+  build_native && ctest_label build probe
+}
+
+tier_program() { build_native && ctest_label build program; }
+
+tier_sanitizers() {
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNODE_SANITIZE=ON >/dev/null &&
+    cmake --build build-asan -j"$(jobs)" &&
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      ctest --test-dir build-asan -L '^(unit|probe|program)$' --output-on-failure -j"$(jobs)"
+}
+
+tier_mips() {
+  [ -x scripts/mips.sh ] || { echo "no MIPS tier yet"; return 77; }
+  scripts/mips.sh
+}
+
+all_tiers=(unit probe program sanitizers mips)
+wanted=("$@")
+[ ${#wanted[@]} -eq 0 ] && wanted=("${all_tiers[@]}")
+
+for t in "${wanted[@]}"; do
+  run_tier "$t" "tier_$t"
+done
+
+echo
+echo "SUMMARY: ${results[*]} => $([ $failed -eq 0 ] && echo PASSED || echo FAILED)"
+exit $failed
