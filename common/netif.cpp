@@ -82,6 +82,11 @@ int get_netmask(const char* ifname, char* out, size_t cap) {
 }
 
 int if_status(const char* ifname) {
+  // A cut name could be another interface's: ask for none instead.
+  if (ifname && strlen(ifname) >= IFNAMSIZ) {
+    out_printf("Ioctl failed. Errno = %d\n", ENODEV);
+    return -1;
+  }
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) {
     out_printf("Socket failed. Errno = %d\n", errno);

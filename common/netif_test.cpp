@@ -29,7 +29,8 @@ TEST(InterfaceStatus, MissingInterfaceAndFailedSocket) {
   FakeHost fake;
   ScopedHost scope(fake);
   EXPECT_EQ(-1, if_status("nosuchif0"));
-  EXPECT_EQ("Ioctl failed. Errno = 19\n", fake.stdout_text);
+  EXPECT_EQ(-1, if_status("loooooooooooooooooo"));  // never cut to another name
+  EXPECT_EQ("Ioctl failed. Errno = 19\nIoctl failed. Errno = 19\n", fake.stdout_text);
 
   // No descriptor left: the socket fails. The controller's copy still tries
   // the ioctl (on no socket); lonely's stops there.
