@@ -202,7 +202,8 @@ TEST_F(Exchange, PacedReaderReadsAReplyInPiecesWhole) {
   ASSERT_EQ(19, read_dashboard_reply(sock, buf, sizeof(buf), ReplyForm::kIfcounter));
   EXPECT_STREQ("HTTP/1.0 200 OK\r\n\r\n", buf);
   EXPECT_EQ("Reading Response\nRead 9 bytes, total now: 9\nRead 10 bytes, total now: 19\n", fake.stdout_text);
-  const std::vector<std::pair<int, std::string>> ifc_logs = {{7, "HTTP Response from Server: [HTTP/1.0 200 OK\r\n\r\n]"}};
+  const std::vector<std::pair<int, std::string>> ifc_logs = {
+      {7, "HTTP Response from Server: [HTTP/1.0 200 OK\r\n\r\n]"}};
   EXPECT_EQ(ifc_logs, fake.logs);
 }
 
