@@ -1,0 +1,85 @@
+#include "common/process_http.h"
+
+#include <errno.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "common/framing.h"
+#include "common/output.h"
+#include "common/reply_reader.h"
+#include "common/text.h"
+
+namespace {
+
+// Request area of the empty-body framing.
+constexpr size_t kRequestArea = 5012;
+// Reply areas: one more byte than the reply keeps a terminator.
+constexpr size_t kReplyArea = 5013;
+constexpr size_t kWatchdogReplyArea = 30001;
+
+// Sends the request, reads the reply into area until the dashboard closes,
+// a receive fails or the area is full, closes the socket and returns the
+// payload with one final line end removed. `logged`: the watchdog's messages.
+char* exchange(int sock, const char* host, const char* path, char* area, size_t cap, bool logged) {
+  FixedText<kRequestArea> request;
+  frame_empty_post(path, host, request.data(), request.capacity());
+  send_request(sock, request.c_str(), request.size());
+
+  memset(area, 0, cap);
+  size_t total = 0;
+  while (total < cap - 1) {
+    ssize_t n = recv_piece(sock, area + total, cap - 1 - total);
+    if (n > 0) {
+      total += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0) {
+      // What came before the failure is kept.
+      int err = errno;
+      if (err == EAGAIN || err == EWOULDBLOCK) {
+        if (logged) {
+          log_printf(LOG_DEBUG, "recv() timed out");
+        } else {
+          err_printf("recv() timed out.\n");
+        }
+      } else if (logged) {
+        log_printf(LOG_DEBUG, "recv() failed due to errno = %d\n", err);
+      } else {
+        err_printf("recv() failed due to errno = %d\n", err);
+      }
+    }
+    break;
+  }
+  close(sock);
+
+  char* payload = const_cast<char*>(reply_payload(area, total));
+  if (!payload) payload = area;
+  strip_final_line_end(payload);
+  return payload;
+}
+
+}  // namespace
+
+int process_http(int sock, const char* host, const char* path, int mode, NodeIdHandler on_nodeid) {
+  char area[kReplyArea];
+  const char* payload = exchange(sock, host, path, area, sizeof(area), false);
+  switch (mode) {
+    case kReplyCheck: return strcmp(payload, "Succeed") == 0 ? 0 : 1;
+    case kNodeIdReply:
+      if (!on_nodeid) return 1;
+      on_nodeid(payload);
+      return 0;
+    default: return 1;
+  }
+}
+
+int process_http_watchdog(int sock, const char* host, const char* path) {
+  // Kept out of the stack: the watchdog's reply area is large.
+  static char area[kWatchdogReplyArea];
+  const char* payload = exchange(sock, host, path, area, sizeof(area), true);
+  if (strcmp(payload, "Succeed") != 0) return 1;
+  log_printf(LOG_DEBUG, "Response: %s", payload);
+  return 0;
+}

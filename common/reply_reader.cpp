@@ -1,0 +1,116 @@
+#include "common/reply_reader.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "common/host.h"
+#include "common/output.h"
+#include "common/signals.h"
+#include "common/text.h"
+
+ssize_t recv_piece(int sock, char* buf, size_t len) {
+  if (len == 0) return 0;
+  for (;;) {
+    int ready = wait_fd(sock, POLLIN, host().reply_timeout() * 1000);
+    if (ready == 0) {
+      errno = EAGAIN;
+      return -1;
+    }
+    if (ready < 0) return -1;
+    ssize_t n = recv(sock, buf, len, MSG_DONTWAIT);
+    // Readable but nothing there after all: wait again.
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    return n;
+  }
+}
+
+const char* reply_payload(const char* reply, size_t len) {
+  size_t text_len = strnlen(reply, len);
+  const char* hash = static_cast<const char*>(memchr(reply, '#', text_len));
+  if (!hash) return nullptr;
+  size_t at = static_cast<size_t>(hash - reply);
+  if (text_len - at < 3 || hash[1] != '@' || hash[2] != '#') return nullptr;
+  return hash + 3;
+}
+
+void strip_final_line_end(char* text) {
+  size_t n = strlen(text);
+  if (n > 0 && text[n - 1] == '\n') {
+    text[--n] = '\0';
+    if (n > 0 && text[n - 1] == '\r') text[n - 1] = '\0';
+  }
+}
+
+namespace {
+
+// Ends the reading with a failure: message, socket closed.
+int fail(int sock, ReplyForm form, const char* printed, const char* logged) {
+  out_printf("%s", printed);
+  if (form == ReplyForm::kController) log_printf(LOG_DEBUG, "%s", logged);
+  close(sock);
+  return -1;
+}
+
+}  // namespace
+
+int read_dashboard_reply(int sock, char* buffer, size_t cap, ReplyForm form) {
+  const bool controller = form == ReplyForm::kController;
+  out_line("Reading Response");
+  if (cap == 0) {
+    close(sock);
+    return -1;
+  }
+  size_t total = 0;
+  buffer[0] = '\0';
+  // A full buffer is the end of the reply: the rest is not waited for.
+  while (total < cap - 1) {
+    int ready = wait_fd(sock, POLLIN, host().reply_timeout() * 1000);
+    if (ready == 0) {
+      const char* text = "Timed out reading data via select() from server";
+      FixedText<64> printed;
+      printed.format("%s\n", text);
+      return fail(sock, form, printed, text);
+    }
+    if (ready < 0) {
+      const char* reason = strerror(errno);
+      FixedText<160> printed;
+      FixedText<160> logged;
+      printed.format("Error reading data via select from server:%s\n", reason);
+      logged.format("Error reading data via select from server:%s", reason);
+      return fail(sock, form, printed, logged);
+    }
+    ssize_t n = recv(sock, buffer + total, cap - 1 - total, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    if (n < 0) {
+      const char* reason = strerror(errno);
+      if (controller) {
+        log_printf(LOG_DEBUG, "Error while reading: %s", reason);
+      } else {
+        out_printf("Error while reading: %s\n", reason);
+      }
+      close(sock);
+      return -1;
+    }
+    if (n == 0) break;
+    total += static_cast<size_t>(n);
+    buffer[total] = '\0';
+    if (controller) {
+      log_printf(LOG_DEBUG, "Read %d bytes, total now: %d", static_cast<int>(n), static_cast<int>(total));
+    } else {
+      out_printf("Read %d bytes, total now: %d\n", static_cast<int>(n), static_cast<int>(total));
+    }
+  }
+  close(sock);
+  if (controller) {
+    log_printf(LOG_DEBUG, "Done reading reply, toatl %d bytes\n", static_cast<int>(total));
+    log_printf(LOG_DEBUG, "HTTP Response from Server [%s]", buffer);
+  } else {
+    log_printf(LOG_DEBUG, "HTTP Response from Server: [%s]", buffer);
+  }
+  return static_cast<int>(total);
+}

@@ -1,0 +1,32 @@
+// Reading a dashboard reply: every wait for the next piece is bounded by the
+// host's reply time-out (30 s on the node), so a dashboard that accepts a
+// connection and then says nothing never holds a program.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+// Waits for the next piece of a reply and receives at most len bytes of it.
+// Returns the bytes received, 0 when the peer closed (or len is 0), or -1
+// with errno set: EAGAIN when the time-out passed.
+ssize_t recv_piece(int sock, char* buf, size_t len);
+
+// The payload of a reply: the text after "#@#" when the first "#" among the
+// first len bytes starts that marker, else nullptr (a "#@#" further on does
+// not count). Never looks past len bytes or a terminator.
+const char* reply_payload(const char* reply, size_t len);
+// Removes a final "\n" and, only then, a "\r" that has become the last character.
+void strip_final_line_end(char* text);
+
+// Whose messages the paced reader uses.
+enum class ReplyForm {
+  kController,  // details in the debug log
+  kIfcounter,   // details printed
+};
+
+// The paced reader of the check-in and the statistics report: reads until
+// the dashboard closes or buffer (capacity cap) is full, then terminates the
+// text. Closes the socket in every case. Returns the bytes read, or -1 on a
+// time-out, a failed wait or a failed read.
+int read_dashboard_reply(int sock, char* buffer, size_t cap, ReplyForm form);
