@@ -1,0 +1,95 @@
+#include "controller/after_apply.h"
+
+#include <gtest/gtest.h>
+#include <syslog.h>
+
+#include <string>
+
+#include "controller/controller_test_support.h"
+
+namespace {
+
+class AfterApply : public ControllerTest {
+ protected:
+  AfterApply() {
+    add_leds();
+    config.node_mode.set("gateway");
+    fake.uci = {{"dhcp.mesh.ipaddr", "10.3.56.1"}, {"dhcp.pub.ipaddr", "10.3.48.1"}, {"dhcp.priv.ipaddr", "10.3.52.1"}};
+  }
+};
+
+}  // namespace
+
+TEST_F(AfterApply, CountLinesInRowOrderAndCommitsOfChangedRows) {
+  change_counts[kRowDashboard] = 1;
+  change_counts[kRowDebug] = 2;
+  change_counts[kRowRadio] = 4;         // radio prints nothing, commits nothing
+  change_counts[kRowServices] = 5;      // likewise
+  change_counts[kRowCustomScript] = 3;  // commits "node"
+  change_counts[kRowLedsign] = 1;       // the row's own name as package
+  run_after_apply(config);
+  EXPECT_EQ(
+      "dashboard Counter:1\n"
+      "debug counter: 2\n"
+      "madwifi counter: 0\n"
+      "anyip counter: 0\n"
+      "wireless counter: 0\n"
+      "filter counter: 0\n"
+      "nodes counter: 0\n"
+      "management counter: 0\n"
+      "reboot counter: 0\n"
+      "customscript counter: 3\n"
+      "s_reboot counter: 0\n"
+      "fwupgrade counter: 0\n"
+      "ledsign counter: 1\n",
+      fake.stdout_text);
+  EXPECT_EQ((std::vector<std::string>{"uci commit dashboard", "uci commit debug", "uci commit node",
+                                      "uci commit ledsign"}),
+            runs());
+  EXPECT_EQ(0, upgrade_pending);
+}
+
+TEST_F(AfterApply, WirelessChangeCommitsClearsTheEnterpriseMarkAndRestartsWifiForTheStartUpRole) {
+  change_counts[kRowWireless] = 2;
+  config.wireless.enterprise_reconfigured = 1;
+  config.reboot_token = 0;
+  run_after_apply(config);
+  EXPECT_EQ(0, config.wireless.enterprise_reconfigured);
+  std::vector<std::string> r = runs();
+  ASSERT_GE(r.size(), 3u);
+  EXPECT_EQ("uci commit wireless", r[0]);
+  EXPECT_EQ("/etc/init.d/dnsmasq stop", r[1]);
+  // The gateway's mesh address, not a DHCP client.
+  EXPECT_NE(r.end(), std::find(r.begin(), r.end(), "ifconfig br-meship 10.3.56.1 netmask 255.255.252.0 up"));
+  // The restart comes between the wireless and the filter count lines.
+  EXPECT_LT(fake.stdout_text.find("wireless counter: 2\n"), fake.stdout_text.find("Restarting WiFi\n"));
+  EXPECT_LT(fake.stdout_text.find("Restarting WiFi\n"), fake.stdout_text.find("filter counter: 0\n"));
+}
+
+TEST_F(AfterApply, UpgradeCountRaisesTheFlag) {
+  change_counts[kRowFwupgrade] = 1;
+  run_after_apply(config);
+  EXPECT_EQ(1, upgrade_pending);
+  EXPECT_TRUE(runs().empty());
+  run_after_apply(config);
+  EXPECT_EQ(1, upgrade_pending);
+}
+
+TEST_F(AfterApply, PortalStepRunsWhateverTheManagementCount) {
+  config.management.portal_enable = 1;
+  config.management.portal_name.set("chilli");
+  run_after_apply(config);
+  EXPECT_EQ((std::vector<std::string>{"chilli Not Running: Starting"}), logs(LOG_INFO));
+
+  // Running: only new settings restart it.
+  fake.logs.clear();
+  fake.add_process(812, "chilli", 'S');
+  run_after_apply(config);
+  EXPECT_TRUE(logs(LOG_INFO).empty());
+
+  // Portal off: not even looked up.
+  config.management.portal_enable = 0;
+  fake.remove("/proc/812/stat");
+  run_after_apply(config);
+  EXPECT_TRUE(logs(LOG_INFO).empty());
+}

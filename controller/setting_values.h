@@ -1,0 +1,29 @@
+// Received setting values: their numbers, their comparison with the stored
+// settings and their place in shell commands.
+#pragma once
+
+#include <cstddef>
+
+#include "common/text.h"
+
+// The usual decimal conversion: leading blanks, a sign and leading digits;
+// 0 when there are none. Values beyond the int range are clamped.
+int decimal_value(const char* text);
+
+// True when the value, cut to the field's capacity (cap, terminator
+// included) as it would be stored, differs from the stored text. Comparing
+// the cut value keeps an overlong value from counting as a change at every
+// reply.
+bool text_differs(const char* stored, size_t cap, const char* value);
+template <size_t N>
+bool text_differs(const FixedText<N>& stored, const char* value) {
+  return text_differs(stored.c_str(), N, value);
+}
+
+// Room for any quoted field of the node (at most 255 characters, 1022 when
+// every character is a quote) and the command around it.
+using CommandText = FixedText<1152>;
+
+// Formats head, the value's shell form (common/shell_quote.h) and tail into
+// cmd. A value too long for the buffer is cut, never its quoting or the tail.
+const char* setting_command(CommandText& cmd, const char* head, const char* value, const char* tail = "");

@@ -1,0 +1,3 @@
+#include "controller/upgrade_flag.h"
+
+int upgrade_pending = 0;

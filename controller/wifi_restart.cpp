@@ -1,0 +1,88 @@
+#include "controller/wifi_restart.h"
+
+#include <signal.h>
+#include <syslog.h>
+
+#include <cstring>
+
+#include "common/host.h"
+#include "common/leds.h"
+#include "common/output.h"
+#include "common/process.h"
+#include "common/route.h"
+#include "common/runner.h"
+#include "common/shell_quote.h"
+#include "common/state_flags.h"
+#include "controller/setting_values.h"
+
+namespace {
+
+using AddressText = FixedText<64>;
+
+// The mesh DHCP client gives up its lease (SIGUSR2) and ends. A pid file
+// left by a client that died long ago may name an unrelated process by now,
+// so only a process that is really udhcpc gets the signals.
+void stop_mesh_dhcp_client() {
+  if (path_exists(kMeshDhcpPidFile) != 0) return;
+  FixedText<64> text;
+  if (read_file(kMeshDhcpPidFile, text) == 0) {
+    long pid = decimal_value(text);
+    if (pid > 0) {
+      signal_named_process(pid, "udhcpc", SIGUSR2);
+      signal_named_process(pid, "udhcpc", SIGKILL);
+    }
+  }
+  host_unlink(kMeshDhcpPidFile);
+}
+
+// An unreadable address leaves the address out of the command.
+void read_address(const char* command, AddressText& address) {
+  address.clear();
+  get_config(command, address);
+}
+
+void bring_up_bridge(const char* bridge, const char* address) {
+  CommandText cmd;
+  FixedText<64> head;
+  head.format("ifconfig %s ", bridge);
+  host().run(setting_command(cmd, head, address, " netmask 255.255.252.0 up"));
+}
+
+}  // namespace
+
+void restart_wifi(const char* role) {
+  bool gateway = role && strcmp(role, "gateway") == 0;
+  leds_green_off();
+  led_config(2, kLedOn);
+  out_line("Restarting WiFi");
+  stop_mesh_dhcp_client();
+
+  host().run("/etc/init.d/dnsmasq stop");
+  host().run("/etc/init.d/vlan stop");
+  host().run("/etc/init.d/network restart");
+  host().run("/etc/init.d/vlan start");
+  host().sleep(30);
+
+  if (gateway) {
+    AddressText mesh_address;
+    read_address("uci get dhcp.mesh.ipaddr", mesh_address);
+    bring_up_bridge("br-meship", mesh_address);
+  } else {
+    host().run("udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 0 -n -i br-meship");
+  }
+  AddressText pub_address;
+  AddressText priv_address;
+  read_address("uci get dhcp.pub.ipaddr", pub_address);
+  read_address("uci get dhcp.priv.ipaddr", priv_address);
+  bring_up_bridge("br-pub", pub_address);
+  bring_up_bridge("br-priv", priv_address);
+
+  if (make_world_readable("/tmp/resolv.conf.auto") == 0) {
+    log_printf(LOG_DEBUG, "Permission changed for resolve.conf.auto");
+  }
+  if (!gateway) set_nameserver();
+  host().run("/etc/init.d/dnsmasq start");
+
+  leds_green_blink();
+  led_config(2, kLedOff);
+}
