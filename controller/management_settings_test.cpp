@@ -226,7 +226,8 @@ TEST_F(Management, PortalNameStopsTheOldPortalThroughItsInitScript) {
   EXPECT_EQ("nodogsplash", std::string(config.management.portal_name));
   forget();
   manage("cp_name", "chilli");
-  EXPECT_NE(runs().end(), std::find(runs().begin(), runs().end(), "/etc/init.d/nodogsplash stop"));
+  Lines r = runs();
+  EXPECT_NE(r.end(), std::find(r.begin(), r.end(), "/etc/init.d/nodogsplash stop"));
 }
 
 TEST_F(Management, HostNameReachesUciAndTheKernel) {
