@@ -160,8 +160,10 @@ build_mips() {
     rm -rf "$MIPS_BUILD/CMakeCache.txt" "$MIPS_BUILD/CMakeFiles"
     echo "$sum" >"$MIPS_BUILD/toolchain.sum"
   fi
-  cmake -S . -B "$MIPS_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/$TRIPLET.cmake \
-    -DCMAKE_BUILD_TYPE=MinSizeRel -DLIBNL_ROOT="$LIBNL_CACHE" -DNODE_LINK_MAPS=ON >"$log" 2>&1 &&
+  local toolchain=()
+  [ -f "$MIPS_BUILD/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/$TRIPLET.cmake)
+  cmake -S . -B "$MIPS_BUILD" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel -DLIBNL_ROOT="$LIBNL_CACHE" \
+    -DNODE_LINK_MAPS=ON >"$log" 2>&1 &&
     cmake --build "$MIPS_BUILD" -j"$(jobs)" >>"$log" 2>&1 ||
     { tail -n 60 "$log"; return 1; }
 }
