@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -103,7 +104,10 @@ int read_int_file(const char* path) {
   text[n] = '\0';
   char* end = nullptr;
   long value = strtol(text, &end, 10);
-  return end == text ? -1 : static_cast<int>(value);
+  if (end == text) return -1;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
 }
 
 const char* radio_to_ifname(const char* radio) {
