@@ -35,10 +35,11 @@ Link g_link;
 // from stalling the search.
 constexpr int kReplyWaitMs = 5000;
 
-long monotonic_ms() {
+// 64 bits: a 32-bit long of milliseconds since boot overflows after 24 days.
+int64_t monotonic_ms() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 int skip_handler(nl_msg*, void*) { return NL_SKIP; }
@@ -111,13 +112,14 @@ bool parse_radio_index(const char* name, int* index) {
     return false;
   }
   if (!*digits) return false;
-  long n = 0;
+  int n = 0;
   for (const char* p = digits; *p; ++p) {
     if (*p < '0' || *p > '9') return false;
-    n = n * 10 + (*p - '0');
-    if (n > INT_MAX) return false;
+    int digit = *p - '0';
+    if (n > (INT_MAX - digit) / 10) return false;
+    n = n * 10 + digit;
   }
-  *index = static_cast<int>(n);
+  *index = n;
   return true;
 }
 
@@ -243,10 +245,10 @@ int await_genl_command(nl_sock* sock, uint8_t cmd, int timeout_ms) {
   nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, event_handler, &w);
   nl_cb_err(cb, NL_CB_CUSTOM, wait_error_handler, nullptr);
   int fd = nl_socket_get_fd(sock);
-  long deadline = monotonic_ms() + timeout_ms;
+  int64_t deadline = monotonic_ms() + timeout_ms;
   int result = 0;
   while (!w.seen) {
-    long left = deadline - monotonic_ms();
+    int64_t left = deadline - monotonic_ms();
     if (left <= 0) break;
     int ready = wait_fd(fd, POLLIN, static_cast<int>(left));
     if (ready <= 0) {
