@@ -89,7 +89,7 @@ int wait_fd(int fd, short events, int timeout_ms) {
   }
 }
 
-void wait_ms(long ms) {
+void wait_ms(int64_t ms) {
   int64_t deadline = monotonic_ms() + ms;
   for (;;) {
     termination_point();
