@@ -8,16 +8,56 @@ set(NODE_PRODUCT_LINK_FLAGS -Wl,--gc-sections)
 find_package(PkgConfig REQUIRED)
 if(NOT TARGET libnl::genl)
   if(LIBNL_ROOT)
-    # Cross build: static libnl made by scripts/mips.sh.
-    add_library(libnl::genl INTERFACE IMPORTED)
-    set_target_properties(libnl::genl PROPERTIES
+    # Cross build: the static libnl made by scripts/mips.sh.
+    foreach(f lib/libnl-3.a lib/libnl-genl-3.a include/libnl3/netlink/genl/genl.h)
+      if(NOT EXISTS ${LIBNL_ROOT}/${f})
+        message(FATAL_ERROR "LIBNL_ROOT=${LIBNL_ROOT} holds no ${f}")
+      endif()
+    endforeach()
+    add_library(libnl::nl STATIC IMPORTED)
+    set_target_properties(libnl::nl PROPERTIES
+      IMPORTED_LOCATION "${LIBNL_ROOT}/lib/libnl-3.a"
       INTERFACE_INCLUDE_DIRECTORIES "${LIBNL_ROOT}/include/libnl3"
-      INTERFACE_LINK_LIBRARIES "${LIBNL_ROOT}/lib/libnl-genl-3.a;${LIBNL_ROOT}/lib/libnl-3.a;pthread;m")
+      INTERFACE_LINK_LIBRARIES "pthread;m")
+    add_library(libnl::genl STATIC IMPORTED)
+    set_target_properties(libnl::genl PROPERTIES
+      IMPORTED_LOCATION "${LIBNL_ROOT}/lib/libnl-genl-3.a"
+      INTERFACE_LINK_LIBRARIES libnl::nl)
+    # A libnl built for another processor or without its generic netlink part
+    # fails here, at configure time, instead of in the first program that links it.
+    try_run(NODE_LIBNL_RUNS NODE_LIBNL_LINKS ${CMAKE_BINARY_DIR}/libnl-check
+      ${CMAKE_CURRENT_LIST_DIR}/libnl_check.c
+      LINK_LIBRARIES libnl::genl
+      COMPILE_OUTPUT_VARIABLE libnl_compile_output
+      RUN_OUTPUT_VARIABLE libnl_run_output)
+    if(NOT NODE_LIBNL_LINKS)
+      message(FATAL_ERROR "the libnl of LIBNL_ROOT=${LIBNL_ROOT} does not link:\n${libnl_compile_output}")
+    elseif(NOT NODE_LIBNL_RUNS EQUAL 0)
+      message(FATAL_ERROR "the libnl of LIBNL_ROOT=${LIBNL_ROOT} links but its check fails "
+                          "(${NODE_LIBNL_RUNS}): ${libnl_run_output}")
+    endif()
+    message(STATUS "libnl from ${LIBNL_ROOT}: links and builds a generic netlink message")
   else()
     pkg_check_modules(LIBNL REQUIRED IMPORTED_TARGET libnl-genl-3.0)
     add_library(libnl::genl ALIAS PkgConfig::LIBNL)
   endif()
 endif()
+
+# NODE_LINK_MAPS=ON: each program's linker map in <build>/maps, from which
+# scripts/mips.sh tells our own bytes from libnl's.
+option(NODE_LINK_MAPS "Write a linker map for each program" OFF)
+
+# <build>/node_programs.txt: one line per program (name, binary, map), written
+# once every folder has registered its programs.
+function(node_write_program_list)
+  get_property(programs GLOBAL PROPERTY NODE_PROGRAMS)
+  set(lines "")
+  foreach(p IN LISTS programs)
+    string(APPEND lines "${p} $<TARGET_FILE:${p}> ${CMAKE_BINARY_DIR}/maps/${p}.map\n")
+  endforeach()
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/node_programs.txt CONTENT "${lines}")
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL node_write_program_list)
 
 # node_library(name SOURCES ... LIBS ...): a static library of product code.
 function(node_library name)
@@ -35,6 +75,10 @@ function(node_program name)
   target_compile_options(${name} PRIVATE ${NODE_PRODUCT_FLAGS})
   target_link_options(${name} PRIVATE ${NODE_PRODUCT_LINK_FLAGS})
   target_link_libraries(${name} PRIVATE ${A_LIBS})
+  if(NODE_LINK_MAPS)
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/maps)
+    target_link_options(${name} PRIVATE -Wl,-Map=${CMAKE_BINARY_DIR}/maps/${name}.map)
+  endif()
   set_property(GLOBAL APPEND PROPERTY NODE_PROGRAMS ${name})
 endfunction()
 

@@ -11,6 +11,7 @@ struct ProgramProfile {
   bool read_file_quiet_on_empty; // read_file says nothing about an empty file
   int proc_parse_failure;        // find_pid_by_name result for a stat that does not parse
   bool proc_messages_logged;     // process lookup messages go to the debug log
+  bool runner_notes_on_stderr;   // the command runner's complaints go to standard error
 };
 
 extern const ProgramProfile kControllerProfile;

@@ -98,7 +98,7 @@ int RealHost::close_command(CommandStream& out) {
   return status;
 }
 
-void RealHost::sleep(unsigned seconds) { wait_ms(static_cast<long>(seconds) * 1000L); }
+void RealHost::sleep(unsigned seconds) { wait_ms(static_cast<int64_t>(seconds) * 1000); }
 
 time_t RealHost::now() { return time(nullptr); }
 

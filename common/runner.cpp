@@ -19,18 +19,26 @@ void strip_line_end(char* line) {
   }
 }
 
+void complain(const char* text) {
+  if (profile().runner_notes_on_stderr) {
+    err_printf("%s\n", text);
+  } else {
+    out_line(text);
+  }
+}
+
 }  // namespace
 
 int get_config(const char* command, char* out, size_t cap) {
   CommandStream cmd;
   if (host().open_command(command, cmd) != 0) {
-    out_line("Failed to open Process");
+    complain("Failed to open Process");
     return 1;
   }
   char line[256];
   memset(line, 0, sizeof(line));
   if (!cmd.gets(line, 255)) {
-    out_line("Failed to get the output");
+    complain("Failed to get the output");
     host().close_command(cmd);
     return 1;
   }
@@ -54,7 +62,7 @@ int read_file(const char* path, char* out, size_t cap) {
   char line[50];
   memset(line, 0, sizeof(line));
   if (!fgets(line, 49, f)) {
-    if (!profile().read_file_quiet_on_empty) out_line("Failed to get the output");
+    if (!profile().read_file_quiet_on_empty) complain("Failed to get the output");
     fclose(f);
     return 1;
   }

@@ -7,6 +7,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdint>
+
 namespace {
 
 volatile sig_atomic_t g_signal = 0;
@@ -24,16 +26,17 @@ sigset_t wait_mask() {
   return m;
 }
 
-long monotonic_ms() {
+// 64 bits: a 32-bit long of milliseconds overflows after 24.8 days of uptime.
+int64_t monotonic_ms() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-timespec to_timespec(long ms) {
+timespec to_timespec(int64_t ms) {
   timespec ts;
-  ts.tv_sec = ms / 1000;
-  ts.tv_nsec = (ms % 1000) * 1000000L;
+  ts.tv_sec = static_cast<time_t>(ms / 1000);
+  ts.tv_nsec = static_cast<long>((ms % 1000) * 1000000);
   return ts;
 }
 
@@ -68,14 +71,14 @@ void termination_point() {
 }
 
 int wait_fd(int fd, short events, int timeout_ms) {
-  long deadline = timeout_ms < 0 ? 0 : monotonic_ms() + timeout_ms;
+  int64_t deadline = timeout_ms < 0 ? 0 : monotonic_ms() + timeout_ms;
   for (;;) {
     termination_point();
     pollfd p = {fd, events, 0};
     timespec ts;
     timespec* limit = nullptr;
     if (timeout_ms >= 0) {
-      long left = deadline - monotonic_ms();
+      int64_t left = deadline - monotonic_ms();
       ts = to_timespec(left > 0 ? left : 0);
       limit = &ts;
     }
@@ -86,11 +89,11 @@ int wait_fd(int fd, short events, int timeout_ms) {
   }
 }
 
-void wait_ms(long ms) {
-  long deadline = monotonic_ms() + ms;
+void wait_ms(int64_t ms) {
+  int64_t deadline = monotonic_ms() + ms;
   for (;;) {
     termination_point();
-    long left = deadline - monotonic_ms();
+    int64_t left = deadline - monotonic_ms();
     if (left <= 0) return;
     timespec ts = to_timespec(left);
     sigset_t m = wait_mask();

@@ -8,6 +8,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
 // What the main flow does with a termination signal; does not return.
 using TerminationAction = void (*)(int sig);
 
@@ -24,7 +26,7 @@ bool terminating();
 // limit). Returns >0 when ready, 0 on time-out, -1 on error (errno set).
 int wait_fd(int fd, short events, int timeout_ms);
 // Sleeps for `ms` milliseconds.
-void wait_ms(long ms);
+void wait_ms(int64_t ms);
 // Waits for our own child `pid`; returns pid, or -1 (errno set).
 pid_t wait_child(pid_t pid, int* status);
 // read() from a command's pipe that gives way to termination signals.

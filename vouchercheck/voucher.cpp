@@ -71,9 +71,11 @@ bool percent_encode(const char* value, const char* keep, char* out, size_t cap) 
 bool build_voucher_query(const char* voucher, const char* mac, const char* network, VoucherQuery& out) {
   VoucherQuery v;
   VoucherQuery m;
+  VoucherQuery n;
   if (!percent_encode(voucher, "", v.data(), v.capacity())) return false;
   if (!percent_encode(mac, ":", m.data(), m.capacity())) return false;
-  return voucher_query(v, m, network, out);
+  if (!percent_encode(network, "", n.data(), n.capacity())) return false;
+  return voucher_query(v, m, n, out);
 }
 
 void validate_voucher(int sock, const char* query, const char* host_name) {

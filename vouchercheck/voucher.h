@@ -16,8 +16,8 @@ using VoucherQuery = FixedText<255>;
 // add a field to it. False when the result does not fit cap.
 bool percent_encode(const char* value, const char* keep, char* out, size_t cap);
 
-// "voucher=%s&mac=%s&network=%s" with the voucher and the MAC percent-encoded
-// (the MAC keeps its ":"). False when it does not fit.
+// "voucher=%s&mac=%s&network=%s" with all three percent-encoded (the MAC
+// keeps its ":"). False when it does not fit.
 bool build_voucher_query(const char* voucher, const char* mac, const char* network, VoucherQuery& out);
 
 // Sends the voucher request on the connected socket and prints the answer:

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/profile.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/http_server.h"
 
@@ -33,7 +34,9 @@ class Vouchercheck : public ::testing::Test {
     fake.hosts["dash.test"] = "127.0.0.1";
     fake.port = server.port();
     fake.uci["node.status.network"] = "office";
+    set_profile(kVouchercheckProfile);
   }
+  void TearDown() override { set_profile(kControllerProfile); }
   int run(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -172,8 +175,18 @@ TEST_F(Vouchercheck, MissingNetworkNameLeavesItEmpty) {
   EXPECT_EQ("POST /validate.php?voucher=ABC123&mac=00:11:22:33:44:55&network= HTTP/1.0\r\n"
             "Host: dash.test\r\n\r\n",
             server.request(0));
-  // The command runner's own complaint, then the answer.
-  EXPECT_EQ("Failed to get the output\nvalid", fake.stdout_text);
+  // The command runner's complaint stays off the answer.
+  EXPECT_EQ("valid", fake.stdout_text);
+  EXPECT_EQ("Failed to get the output\n", fake.stderr_text);
+}
+
+TEST_F(Vouchercheck, NetworkNameWithABlankCannotBreakTheRequestLine) {
+  fake.uci["node.status.network"] = "guest net&x";
+  server.script(ServerReply::text("#@#valid"));
+  EXPECT_EQ(0, run({"vouchercheck", "x", "00:11:22:33:44:55", "ABC123"}));
+  EXPECT_EQ("POST /validate.php?voucher=ABC123&mac=00:11:22:33:44:55&network=guest%20net%26x HTTP/1.0\r\n"
+            "Host: dash.test\r\n\r\n",
+            server.request(0));
 }
 
 TEST_F(Vouchercheck, SilentDashboardTimesOut) {

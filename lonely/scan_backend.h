@@ -1,0 +1,32 @@
+// The wireless scan backend: the list of cells heard around the node, from
+// the supplicant when one runs on the interface, else through nl80211 on a
+// temporary interface beside it, so that the node's own interface keeps
+// running.
+#pragma once
+
+#include <cstddef>
+
+#include "lonely/scan_entry.h"
+
+struct scan_backend_ops {
+  // Fills buf (size bytes) with scan_entry records, the first ones that
+  // fit, and *len with their length in bytes: 0 or -1.
+  int (*scanlist)(const char* ifname, char* buf, size_t size, int* len);
+  void (*close)();
+};
+
+// The nl80211 operations for an interface with an nl80211 radio, else nullptr.
+const scan_backend_ops* iwinfo_backend(const char* ifname);
+// "nl80211" when nl80211_probe succeeds, else nullptr.
+const char* iwinfo_type(const char* ifname);
+// 1 when the interface has an nl80211 radio, else 0.
+int nl80211_probe(const char* ifname);
+
+int nl80211_get_scanlist(const char* ifname, char* buf, size_t size, int* len);
+int nl80211_get_quality_max(const char* ifname);
+// Releases the netlink link and the ioctl socket; the next scan starts anew.
+void iwinfo_finish();
+
+// Trigger, the bounded wait for the results, and the dump into out: 0 when
+// the scan gave a record, else -1.
+int scan_via_nl80211(const char* ifname, ScanCursor& out);

@@ -1,0 +1,104 @@
+// The scan interface operations and the event wait against the real kernel,
+// in a network namespace of this test's own. Needs root.
+#include <gtest/gtest.h>
+#include <linux/genetlink.h>
+#include <linux/nl80211.h>
+#include <net/if.h>
+#include <netlink/genl/genl.h>
+#include <netlink/socket.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/testing/nl_message.h"
+#include "lonely/nl80211_link.h"
+#include "lonely/scan_iface.h"
+
+namespace {
+
+std::string g_skip_reason;
+
+class Namespace : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (geteuid() != 0) {
+      g_skip_reason = "probe tests need root (network namespace)";
+    } else if (unshare(CLONE_NEWNET) != 0) {
+      g_skip_reason = "cannot create a network namespace here";
+    } else if (system("ip link set lo up") != 0) {
+      g_skip_reason = "the ip tool (iproute2) is missing";
+    }
+  }
+};
+
+const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new Namespace);
+
+void sh(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
+
+std::string mac_of(const char* ifname) {
+  ifreq ifr;
+  memset(&ifr, 0, sizeof(ifr));
+  strcpy(ifr.ifr_name, ifname);
+  if (iwinfo_ioctl(SIOCGIFHWADDR, &ifr) != 0) return "?";
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(ifr.ifr_hwaddr.sa_data);
+  char text[18];
+  snprintf(text, sizeof(text), "%02x:%02x:%02x:%02x:%02x:%02x", b[0], b[1], b[2], b[3], b[4], b[5]);
+  return text;
+}
+
+short flags_of(const char* ifname) {
+  ifreq ifr;
+  memset(&ifr, 0, sizeof(ifr));
+  strcpy(ifr.ifr_name, ifname);
+  return iwinfo_ioctl(SIOCGIFFLAGS, &ifr) == 0 ? ifr.ifr_flags : -1;
+}
+
+class ScanInterface : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!g_skip_reason.empty()) GTEST_SKIP() << g_skip_reason;
+    system("ip link del mesh0 2>/dev/null");
+    sh("ip link add mesh0 address 02:ff:7f:00:00:01 type veth peer name mesh0-peer");
+  }
+  void TearDown() override { iwinfo_close(); }
+};
+
+}  // namespace
+
+TEST_F(ScanInterface, MacUpAndDown) {
+  EXPECT_EQ(1, iwinfo_ifmac("mesh0"));
+  EXPECT_EQ("02:00:80:00:00:01", mac_of("mesh0"));
+  EXPECT_EQ(0, flags_of("mesh0") & IFF_UP);
+  EXPECT_EQ(1, iwinfo_ifup("mesh0"));
+  EXPECT_EQ(IFF_UP, flags_of("mesh0") & IFF_UP);
+  EXPECT_EQ(1, iwinfo_ifdown("mesh0"));
+  EXPECT_EQ(0, flags_of("mesh0") & IFF_UP);
+  EXPECT_EQ(0, iwinfo_ifup("tmp.mesh0"));  // no such interface
+}
+
+// The awaited event ends the wait at once: a second socket of this test
+// plays the kernel and sends it (sending to another socket needs CAP_NET_ADMIN).
+TEST_F(ScanInterface, TheAwaitedEventEndsTheWait) {
+  nl_sock* sock = nl_socket_alloc();
+  ASSERT_EQ(0, genl_connect(sock));
+  int kernel = socket(AF_NETLINK, SOCK_RAW, NETLINK_GENERIC);
+  ASSERT_GE(kernel, 0);
+  sockaddr_nl to{};
+  to.nl_family = AF_NETLINK;
+  to.nl_pid = nl_socket_get_local_port(sock);
+  for (uint8_t cmd : {NL80211_CMD_TRIGGER_SCAN, NL80211_CMD_NEW_SCAN_RESULTS}) {
+    NlMessage m(cmd, 0x1c);
+    m.u32(NL80211_ATTR_IFINDEX, 9);
+    ASSERT_GE(sendto(kernel, m.header(), m.header()->nlmsg_len, 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)), 0)
+        << strerror(errno);
+  }
+  EXPECT_EQ(1, await_genl_command(sock, NL80211_CMD_NEW_SCAN_RESULTS, 5000));
+  close(kernel);
+  nl_socket_free(sock);
+}

@@ -1,0 +1,258 @@
+#!/usr/bin/env bash
+# The MIPS tier: cross-builds the programs and the tests for the router's
+# processor (32-bit big-endian MIPS), runs the unit tests (and, as root, the
+# probe tests) under qemu user-mode emulation and prints each program's size
+# (also kept in $MIPS_BUILD/sizes.txt).
+#   scripts/mips.sh          (build tree: $MIPS_BUILD, default build-mips)
+#
+# The binaries link dynamically against the cross C library and run as
+# `qemu-mips -L /usr/mips-linux-gnu`: that is how the device links its C
+# library, and a static glibc cannot resolve names (gethostbyname loads its
+# NSS modules at run time). libnl is linked statically from a cache in the
+# build tree, made once from Debian's source package.
+set -u
+cd "$(dirname "$0")/.."
+. scripts/lib.sh
+
+MIPS_BUILD=${MIPS_BUILD:-build-mips}
+TRIPLET=mips-linux-gnu
+LIBNL_CACHE=$PWD/$MIPS_BUILD/libnl-cache
+# Bump when the libnl build below changes, so that old caches are rebuilt.
+LIBNL_RECIPE=2
+
+MIPS_PACKAGES=(g++-$TRIPLET binutils-$TRIPLET qemu-user bison flex dpkg-dev
+               cmake make googletest)
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# --- libnl's source package ------------------------------------------------
+
+# The deb entry of the given suite as a deb-src entry, from the one-line lists
+# or the deb822 files, keeping its options (apt refuses a deb-src entry whose
+# Signed-By differs from the deb entry of the same address and suite).
+source_entry_for() {
+  local suite=$1 f
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    local line
+    line=$(grep -E "^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?[^[:space:]]+[[:space:]]+$suite[[:space:]]" "$f" | head -n 1)
+    if [ -n "$line" ]; then
+      echo "list"
+      echo "deb-src${line#deb}"
+      return 0
+    fi
+  done
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    local stanza
+    stanza=$(awk -v suite="$suite" '
+      function flush() {
+        if (types ~ /(^| )deb( |$)/ && (" " suites " ") ~ (" " suite " ") && enabled != "no") {
+          print "Types: deb-src"; print "URIs: " uris; print "Suites: " suite
+          print "Components: " comps
+          if (signed != "") print "Signed-By: " signed
+          found = 1; exit
+        }
+        types = suites = uris = comps = signed = enabled = ""; last = ""
+      }
+      /^[[:space:]]*#/ { next }
+      /^[[:space:]]*$/ { flush(); next }
+      /^[[:space:]]/ { if (last == "signed") signed = signed "\n" $0; next }
+      {
+        key = tolower($1); sub(/^[^:]*:[[:space:]]*/, ""); last = ""
+        if (key == "types:") types = $0
+        else if (key == "suites:") suites = $0
+        else if (key == "uris:") uris = $0
+        else if (key == "components:") comps = $0
+        else if (key == "enabled:") enabled = tolower($0)
+        else if (key == "signed-by:") { signed = $0; last = "signed" }
+      }
+      END { if (!found) flush() }' "$f")
+    if [ -n "$stanza" ]; then
+      echo "sources"
+      echo "$stanza"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Makes `apt-get source` work: a deb-src entry for this machine's suite
+# (added once, when there is none) and a downloaded source index.
+ensure_source_index() {
+  local suite
+  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -n "$suite" ] || { echo "cannot tell the Debian suite from /etc/os-release"; return 1; }
+  if ! apt-get indextargets --no-release-info --format '$(CREATED_BY) $(RELEASE)' |
+       grep -qx "Sources $suite"; then
+    local entry kind
+    entry=$(source_entry_for "$suite") || {
+      echo "no deb entry for $suite in the apt sources: cannot add its deb-src entry"
+      return 1
+    }
+    kind=$(head -n 1 <<<"$entry")
+    echo "== adding a deb-src entry for $suite (/etc/apt/sources.list.d/node-deb-src.$kind)"
+    tail -n +2 <<<"$entry" | as_root tee "/etc/apt/sources.list.d/node-deb-src.$kind" >/dev/null || return 1
+  fi
+  if ! apt-cache showsrc libnl3 2>/dev/null | grep -q '^Package: libnl3$'; then
+    echo "== apt-get update (source index)"
+    as_root apt-get update -q >/dev/null || return 1
+  fi
+}
+
+# --- the static libnl ------------------------------------------------------
+
+libnl_cached() {
+  [ -f "$LIBNL_CACHE/lib/libnl-3.a" ] && [ -f "$LIBNL_CACHE/lib/libnl-genl-3.a" ] &&
+    [ -f "$LIBNL_CACHE/include/libnl3/netlink/genl/genl.h" ] &&
+    grep -qx "recipe $LIBNL_RECIPE $TRIPLET" "$LIBNL_CACHE/stamp" 2>/dev/null
+}
+
+build_libnl() {
+  if libnl_cached; then
+    echo "== libnl: cached in $LIBNL_CACHE ($(head -n 1 "$LIBNL_CACHE/version"))"
+    return 0
+  fi
+  ensure_source_index || return 1
+  local work=$PWD/$MIPS_BUILD/libnl-src
+  rm -rf "$work" "$LIBNL_CACHE" && mkdir -p "$work" || return 1
+  echo "== libnl: apt-get source libnl3"
+  (cd "$work" && apt-get source -q libnl3 >source.log 2>&1) || { cat "$work/source.log"; return 1; }
+  local src
+  src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libnl3-*' | head -n 1)
+  [ -n "$src" ] || { echo "apt-get source gave no libnl3 folder"; return 1; }
+  echo "== libnl: cross-building libnl-3 and libnl-genl-3 ($(basename "$src"))"
+  (
+    cd "$src" || exit 1
+    # Debian's patches to Makefile.am change only the shared libraries'
+    # symbol versions and the conffile folder; keep the shipped Makefile.in
+    # rather than regenerating it (which would need automake).
+    touch aclocal.m4 && touch configure Makefile.in || exit 1
+    ./configure -q --host=$TRIPLET --prefix="$LIBNL_CACHE" --disable-shared --enable-static \
+      --disable-cli --disable-debug --disable-dependency-tracking \
+      CPPFLAGS="-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64" \
+      CFLAGS="-Os -ffunction-sections -fdata-sections" >configure.log 2>&1 ||
+      { tail -n 30 configure.log config.log; exit 1; }
+    # Only the two libraries the programs link; the rest of libnl (route,
+    # its grammar from bison and flex, the tools) is not built.
+    make -j"$(jobs)" lib/libnl-3.la lib/libnl-genl-3.la >make.log 2>&1 || { tail -n 30 make.log; exit 1; }
+    make install-libnlinclude_netlinkHEADERS install-libnlinclude_netlink_genlHEADERS >>make.log 2>&1 ||
+      { tail -n 30 make.log; exit 1; }
+    mkdir -p "$LIBNL_CACHE/lib" && cp lib/.libs/libnl-3.a lib/.libs/libnl-genl-3.a "$LIBNL_CACHE/lib/"
+  ) || return 1
+  basename "$src" >"$LIBNL_CACHE/version"
+  # The stamp goes last: a cache without it is an interrupted build.
+  echo "recipe $LIBNL_RECIPE $TRIPLET" >"$LIBNL_CACHE/stamp"
+  rm -rf "$work"
+}
+
+# --- build and tests -------------------------------------------------------
+
+build_mips() {
+  echo "== cross-building into $MIPS_BUILD"
+  local log=$MIPS_BUILD/build.log
+  mkdir -p "$MIPS_BUILD"
+  # The toolchain's flags enter the cache only on the first configure: start
+  # the cache anew when the toolchain file has changed since.
+  local sum
+  sum=$(sha256sum <cmake/$TRIPLET.cmake)
+  if [ "$sum" != "$(cat "$MIPS_BUILD/toolchain.sum" 2>/dev/null)" ]; then
+    rm -rf "$MIPS_BUILD/CMakeCache.txt" "$MIPS_BUILD/CMakeFiles"
+    echo "$sum" >"$MIPS_BUILD/toolchain.sum"
+  fi
+  local toolchain=()
+  [ -f "$MIPS_BUILD/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/$TRIPLET.cmake)
+  cmake -S . -B "$MIPS_BUILD" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel -DLIBNL_ROOT="$LIBNL_CACHE" \
+    -DNODE_LINK_MAPS=ON >"$log" 2>&1 &&
+    cmake --build "$MIPS_BUILD" -j"$(jobs)" >>"$log" 2>&1 ||
+    { tail -n 60 "$log"; return 1; }
+}
+
+run_tests() {
+  echo "== unit tests under qemu-mips"
+  ctest --test-dir "$MIPS_BUILD" -L '^unit$' --output-on-failure -j"$(jobs)" || return 1
+  # qemu hands the probes' ioctls and route messages to the real kernel in
+  # the target's byte order, so the probes run too where they can.
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "== probe tests under qemu-mips"
+    ctest --test-dir "$MIPS_BUILD" -L '^probe$' --output-on-failure -j"$(jobs)" || return 1
+  else
+    echo "probe tests: skipped under emulation (they need root for a network namespace)"
+  fi
+  echo "program tests: built for MIPS, not run under emulation (they start MIPS binaries from"
+  echo "a MIPS process, which needs binfmt_misc, and collect daemons as their subreaper, which"
+  echo "qemu user-mode emulation refuses)"
+}
+
+# --- sizes -----------------------------------------------------------------
+
+# The bytes of a program's stripped file that come from our objects and from
+# libnl, summed from the linker map over the sections loaded from the file
+# (so both are parts of the stripped size): "own libnl". Mergeable strings
+# count before the linker merges them, which can make both a few bytes high.
+map_split() {  # map_split binary map
+  local sections
+  sections=$($TRIPLET-readelf -SW "$1" |
+    awk '/^ *\[ *[0-9]+\]/ { sub(/^ *\[ *[0-9]+\] */, ""); if ($2 != "NOBITS" && $7 ~ /A/) print $1 }')
+  awk -v sections="$sections" -v build="$PWD/$MIPS_BUILD/" '
+    BEGIN { n = split(sections, s, "\n"); for (i = 1; i <= n; i++) keep[s[i]] = 1 }
+    function hex(x,   i, v, c) {
+      v = 0; x = tolower(substr(x, 3))
+      for (i = 1; i <= length(x); i++) { c = index("0123456789abcdef", substr(x, i, 1)) - 1; v = v * 16 + c }
+      return v
+    }
+    function add(size, file) {
+      if (!(out in keep)) return
+      if (index(file, "libnl-cache/")) nl += size
+      else if (file !~ /^\// || index(file, build) == 1) own += size
+    }
+    /^Linker script and memory map/ { inmap = 1; next }
+    !inmap { next }
+    /^[^ ]/ { out = $1; pending = ""; next }
+    # An input section: " .name addr size file", or its name alone on a line
+    # (a long one) with "addr size file" on the next.
+    /^ [^ *]/ {
+      if (NF >= 4 && $2 ~ /^0x/ && $3 ~ /^0x/) { add(hex($3), $4); pending = "" }
+      else if (NF == 1) pending = $1
+      next
+    }
+    /^  +0x/ && pending != "" && NF >= 3 && $2 ~ /^0x/ { add(hex($2), $3); pending = ""; next }
+    { pending = "" }
+    END { printf "%d %d\n", own, nl }' "$2"
+}
+
+size_table() {
+  local list=$MIPS_BUILD/node_programs.txt
+  echo "MIPS sizes in bytes: stripped file; own code and data in it; libnl's; the rest"
+  echo "(C and C++ start-up, dynamic linking tables, ELF headers)"
+  if [ ! -s "$list" ]; then
+    echo "no programs yet"
+    return 0
+  fi
+  printf '%-22s %10s %10s %10s %10s\n' program stripped own libnl rest
+  mkdir -p "$MIPS_BUILD/stripped"
+  local name bin map
+  while read -r name bin map; do
+    local stripped=$MIPS_BUILD/stripped/$name total split own nl
+    $TRIPLET-strip -o "$stripped" "$bin" || return 1
+    total=$(stat -c %s "$stripped") && split=$(map_split "$bin" "$map") || return 1
+    read -r own nl <<<"$split"
+    printf '%-22s %10d %10d %10d %10d\n' "$name" "$total" "$own" "$nl" $((total - own - nl))
+  done <"$list"
+}
+
+main() {
+  need_packages "${MIPS_PACKAGES[@]}" || { echo "package installation failed"; return 1; }
+  local t0=$SECONDS
+  build_libnl || { echo "libnl cross-build failed"; return 1; }
+  local t1=$SECONDS
+  build_mips || { echo "MIPS build failed"; return 1; }
+  local t2=$SECONDS
+  run_tests || return 1
+  local t3=$SECONDS
+  size_table >"$MIPS_BUILD/sizes.txt" || { cat "$MIPS_BUILD/sizes.txt"; return 1; }
+  cat "$MIPS_BUILD/sizes.txt"
+  echo "== times: libnl $((t1 - t0))s, build $((t2 - t1))s, tests $((t3 - t2))s"
+}
+
+main "$@"
