@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -290,19 +291,23 @@ TEST(CustomScriptHost, UnresolvableHostEndsTheControllerWithStatusOne) {
       ::testing::ExitedWithCode(1), "gethostbyname error for host: : Unknown host");
 }
 
-TEST_F(CustomScript, ShortWriteRemovesThePartialScriptAndEndsTheController) {
-  // Longer than the room left; the captured standard error still fits.
-  server.script(ServerReply::text(std::string("HTTP/1.0 200 OK\r\n\r\n") + kScript + std::string(200, '#')));
-  std::string target = url();
+TEST(CustomScriptHost, ShortWriteRemovesThePartialScriptAndEndsTheController) {
+  // The whole reply waits in a socket whose other end is closed: the child
+  // needs no server thread, which a forked process would lack.
+  int ends[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, ends));
+  std::string reply = std::string("HTTP/1.0 200 OK\r\n\r\n") + kScript + std::string(200, '#');
+  ASSERT_EQ(static_cast<ssize_t>(reply.size()), write(ends[1], reply.data(), reply.size()));
+  close(ends[1]);
   EXPECT_EXIT(
       {
-        fill_tmp_after(100);
+        fill_tmp_after(100);  // more than the captured standard error needs
         ChildHost echoing;
-        echoing.hosts["scripts.example"] = "127.0.0.1";
         ScopedHost scope(echoing);
-        run_custom_script(target.c_str());
+        fetch_custom_script(ends[0], "scripts.example", "/dir/custom.sh");
       },
-      ::testing::ExitedWithCode(1), "^Connect: Success\nFile write failed.\nno script left\n$");
+      ::testing::ExitedWithCode(1), "^File write failed.\nno script left\n$");
+  close(ends[0]);
 }
 
 // A check-in's steps from the parse on, as send_checkin runs them.
