@@ -6,6 +6,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -213,7 +214,7 @@ TEST_F(CustomScript, ErrorPagesAndCutRepliesLeaveNoFile) {
   struct Case {
     const char* what;
     ServerReply reply;
-    const char* printed;  // on standard output or error
+    std::string printed;  // on standard output or error
   };
   ServerReply held;
   held.pieces = {std::string("HTTP/1.0 200 OK\r\n\r\n") + kScript};
@@ -229,7 +230,7 @@ TEST_F(CustomScript, ErrorPagesAndCutRepliesLeaveNoFile) {
        "No script in the reply from scripts.example: nothing to run\n"},
       {"a server that never closes", held, "recv() timed out.\nOk received from server!\n"},
       {"a reset in the middle of the script", ServerReply::reset_after("HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\nrm -rf /tmp/"),
-       "recv() failed due to errno = 104\n"},
+       "recv() failed due to errno = " + std::to_string(ECONNRESET) + "\n"},
   };
   for (const Case& c : cases) {
     fake.write(kCustomScriptFile, "left from before\n");
@@ -266,7 +267,8 @@ TEST_F(CustomScript, NothingRunsWithoutAScript) {
   std::string refused = "http://scripts.example:" + std::to_string(port) + "/dir";
   fake.stderr_text.clear();
   EXPECT_EQ(1, run_custom_script(refused.c_str()));
-  EXPECT_EQ(0u, fake.stderr_text.find("Connect: Connection refused\n"));
+  EXPECT_EQ(0u, fake.stderr_text.find("Connect: "));
+  EXPECT_NE(0u, fake.stderr_text.find("Connect: Success"));
   EXPECT_EQ(1, run_custom_script(""));
   EXPECT_TRUE(ran.empty());
   EXPECT_TRUE(runs().empty());
