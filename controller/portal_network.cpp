@@ -12,7 +12,7 @@ void write_portal_network(FILE* file) {
   get_config("uci get dhcp.pub.ipaddr", address);
   get_config("uci get dhcp.pub.netmask", netmask);
   FixedText<17> network;
-  network_address(address, netmask, network.data(), network.capacity());
+  network_address(address, netmask, network);
   out_printf("ipaddr: %s\n", address.c_str());
   out_printf("netmask: %s\n", netmask.c_str());
   out_printf("Network: %s\n", network.c_str());

@@ -10,7 +10,6 @@
 #include "controller/after_apply.h"
 #include "controller/config_parser.h"
 #include "controller/controller_test_support.h"
-#include "controller/netmask.h"
 
 namespace {
 
@@ -217,41 +216,6 @@ TEST_F(Portal, NetworkLinesForChilli) {
   EXPECT_EQ("HS_LANIF=br-pub\nHS_NETWORK=10.3.48.0\nHS_NETMASK=255.255.252.0\nHS_UAMLISTEN=10.3.48.1\n",
             fake.read("/tmp/lines"));
   EXPECT_EQ("ipaddr: 10.3.48.1\nnetmask: 255.255.252.0\nNetwork: 10.3.48.0\n", fake.stdout_text);
-}
-
-TEST(Netmask, PrefixAndNetworkWithTheirMessages) {
-  struct Case {
-    const char* address;
-    const char* netmask;
-    int prefix;
-    const char* network;  // "" when out stays untouched
-    const char* err;
-  };
-  const Case cases[] = {
-      {"10.1.2.3", "255.255.252.0", 22, "10.1.0.0", ""},
-      {"10.1.2.3", "22", 22, "10.1.0.0", ""},
-      {"10.1.2.3", "31", 1, "", "Invalid net mask bits (1-30): 31\n"},
-      {"10.1.2.3", "0", 1, "", "Invalid net mask bits (1-30): 0\n"},
-      {"10.1.2.3", "255.0.255.0", 1, "", "255.0.255.0 is not a valid netmask, in hex:ff00ff00\n"},
-      {"10.1.2.3", "0.0.0.0", 1, "", "0.0.0.0 is not a valid netmask, in hex:0\n"},
-      {"10.1.2.3", "255.255.x.0", 1, "", "255.255.x.0 is not a valid IP netmask\n"},
-      {"10.1.2", "22", 1, "", "10.1.2 is not a valid IP address\n"},
-      {"10.1.2.3", "255.255.255.255", 32, "10.1.2.3", ""},
-      {"0.0.0.9", "8", 8, "", ""},  // a network of 0.0.0.0 leaves out as it was
-  };
-  for (const Case& c : cases) {
-    FakeHost fake;
-    ScopedHost scope(fake);
-    EXPECT_EQ(c.prefix, prefix_length(c.address, c.netmask)) << c.address << " " << c.netmask;
-    char out[17] = "";
-    network_address(c.address, c.netmask, out, sizeof(out));
-    EXPECT_STREQ(c.network, out) << c.address << " " << c.netmask;
-    EXPECT_EQ(std::string(c.err) + c.err, fake.stderr_text) << c.address << " " << c.netmask;
-  }
-  FakeHost fake;
-  ScopedHost scope(fake);
-  EXPECT_EQ(1, prefix_length(nullptr, nullptr));
-  EXPECT_EQ("Requiredipaddr netmask\nThe netmask can be an ip address or the number of bits\n", fake.stdout_text);
 }
 
 TEST_F(Portal, AfterApplyRestartsARunningPortalWithNewSettingsAndStartsOneThatIsNotRunning) {
