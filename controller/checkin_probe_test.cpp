@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/netif.h"
 #include "common/route.h"
 #include "common/testing/http_server.h"
 #include "controller/checkin.h"
@@ -45,6 +46,12 @@ const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(ne
 
 void sh(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
 
+// The kernel sets a link's running state a moment after the change that
+// causes it: wait for it, at most 2 s.
+void await_status(const char* ifname, int status) {
+  for (int i = 0; i < 200 && if_status(ifname) != status; ++i) usleep(10000);
+}
+
 const char kGatewayTable[] =
     "[B.A.T.M.A.N. adv 2016.5, MainIF/MAC: mesh0/02:00:00:00:00:0a (bat0/02:00:00:00:00:0b BATMAN_IV)]\n"
     "  Router            ( TQ) Next Hop          [outgoingIf]  Bandwidth\n"
@@ -67,6 +74,7 @@ class CheckinProbes : public ControllerTest {
     add("br-meship", "02:00:00:00:04:04", "10.3.0.7/22");
     add("mesh0", "02:00:00:00:00:0a", "");
     sh("ip route add default via 192.168.1.1 dev eth0");
+    await_status("eth0", 1);
 
     fake.uci = {
         {"dashboard.remote.host", "dash.test"}, {"dashboard.remote.path", "/checkin.php"},
@@ -175,6 +183,7 @@ TEST_F(CheckinProbes, RepeaterWithCableBecomesGateway) {
 
 TEST_F(CheckinProbes, GatewayWithoutCableBecomesRepeater) {
   sh("ip link set eth0-p down");  // eth0 up, but no carrier
+  await_status("eth0", 0);
   fake.outputs[kGwModeCommand] = "server\n";
   checkin();
   EXPECT_EQ((std::vector<std::string>{kGwModeCommand, "batctl gw client", "uci set node.status.mode=repeater",
