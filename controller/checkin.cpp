@@ -16,7 +16,9 @@
 #include "controller/checkin_report.h"
 #include "controller/config_parser.h"
 #include "controller/config_record.h"
+#include "controller/custom_script.h"
 #include "controller/device_identity.h"
+#include "controller/firmware_upgrade.h"
 #include "controller/uplink_alignment.h"
 #include "controller/upgrade_flag.h"
 
@@ -80,15 +82,6 @@ void apply_reply(const ReplyText& reply, size_t len, NodeConfig& config) {
   parse_config_reply(kReceivedFile, config);
 }
 
-void run_pending_script(const NodeConfig& config) {
-  if (config.custom_script.run_pending == 1) {
-    log_printf(LOG_DEBUG, "Running Custom Script\n");
-    // Step 15: run_custom_script(config.custom_script.url) once the custom script lands.
-  } else {
-    log_printf(LOG_DEBUG, "Custom script MD5 sum not changed\n");
-  }
-}
-
 }  // namespace
 
 int send_checkin(const DeviceIdentity& identity) {
@@ -127,11 +120,8 @@ int send_checkin(const DeviceIdentity& identity) {
     out_line("Unable find the config key in Response");
   }
 
-  run_pending_script(config);
+  run_pending_custom_script(config);
   align_uplink(report.role);
-  if (upgrade_pending == 1) {
-    out_line("CHECKIN:Firmware upgrade enabled from dashboard");
-    // Step 17: run_firmware_upgrade(config.firmware) once the firmware upgrade lands.
-  }
+  run_pending_firmware_upgrade(config);
   return 0;
 }

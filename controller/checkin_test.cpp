@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,7 +20,9 @@
 #include "controller/checkin_report.h"
 #include "controller/checkin_test_support.h"
 #include "controller/controller_test_support.h"
+#include "controller/controller_loop.h"
 #include "controller/device_identity.h"
+#include "controller/upgrade_flag.h"
 #include "controller/uplink_alignment.h"
 
 using checkin_test::config_reply;
@@ -370,4 +374,48 @@ TEST(UplinkAlignment, GatewayModeAndRoleFollowTheWiredUplink) {
     align_uplink_to(c.eth0, c.mode, c.role);
     EXPECT_EQ(c.runs, fake.commands) << c.eth0 << " " << c.mode << " " << c.role;
   }
+}
+
+// Whole check-ins, steps 15 and 17 included.
+TEST_F(Checkin, ReplyThatEnablesAScriptRunsItOnceOverTwoCheckins) {
+  ScriptedServer scripts;
+  ASSERT_EQ("", scripts.error());
+  scripts.script(ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\necho hello\n"));
+  fake.hosts["scripts.test"] = "127.0.0.1";
+  const std::string url = "http://scripts.test:" + std::to_string(scripts.port()) + "/dir";
+  const std::string reply =
+      "#@#config customscript\ncs_enable 1\ncs_url " + url + "\ncs_md5 8b1a9953c4611296a827abf8c47804d7\n";
+  server.script(ServerReply::text(config_reply(reply)));
+  checkin();
+  checkin();  // the same md5 again: nothing more runs
+  EXPECT_EQ(1, std::count(fake.commands.begin(), fake.commands.end(), "sh /tmp/custom.sh"));
+  EXPECT_EQ(1u, scripts.connections());
+  EXPECT_NE(std::string::npos, scripts.request(0).find("POST /dir/custom.sh HTTP/1.0\r\n"));
+  EXPECT_FALSE(fake.exists("/tmp/custom.sh"));
+}
+
+TEST_F(Checkin, ReplyOfferingNewFirmwareEndsTheControllerAfterStartingTheUpgrade) {
+  fake.write("/etc/fw_a_version", "2.4.1\n");
+  const char kSum[] = "0123456789abcdef0123456789abcdef";
+  fake.on_command = [&](const std::string& cmd, std::string& output) {
+    if (cmd.rfind("wget ", 0) == 0) {
+      fake.write("/tmp/flx-pico2hp.bin", "image");
+      return 0;
+    }
+    if (cmd.rfind("md5sum ", 0) == 0) {
+      output = std::string(kSum) + "\n";
+      return 0;
+    }
+    return -1;
+  };
+  server.script(ServerReply::text(config_reply(std::string("#@#config fwupgrade\nupgrade 1\nversion 2.5.0\nsum ") +
+                                               kSum + "\npath http://fw.example/images\n")));
+  upgrade_pending = 0;
+  EXPECT_EQ(0, run_checkin_loop(send_checkin, identity, 300));
+  EXPECT_EQ(1u, server.connections());
+  std::vector<std::string> ending = events({"run sh -x /tmp/upgrade.sh", "kill ", "sleep "});
+  EXPECT_EQ((std::vector<std::string>{"run sh -x /tmp/upgrade.sh",
+                                      "kill " + std::to_string(getpid()) + " " + std::to_string(SIGTERM)}),
+            ending);
+  EXPECT_EQ("2.4.1\n", fake.read("/etc/fw_a_version.old"));
 }

@@ -166,7 +166,15 @@ const std::map<std::string, std::string> kNodeSettings = {
     {"wireless.priv.ssid", "Office"},
     {"wireless.priv.encryption", "psk-mixed"},
     {"dhcp.mesh.ipaddr", "10.3.0.1"},
+    {"dhcp.pub.ipaddr", "10.3.0.1"},
+    {"dhcp.pub.netmask", "255.255.252.0"},
+    {"dhcp.priv.ipaddr", "10.3.4.1"},
+    {"dhcp.priv.netmask", "255.255.252.0"},
 };
+
+// lan_block is 1: the LAN block's two rules come first, at start-up.
+const char kLanBlockPublic[] = "iptables -A FORWARD -s 10.3.0.0/22 -d 192.168.10.0/24 -j DROP";
+const char kLanBlockPrivate[] = "iptables -A FORWARD -s 10.3.4.0/22 -d 192.168.10.0/24 -j DROP";
 
 class ControllerProgram : public ::testing::Test {
  protected:
@@ -296,7 +304,7 @@ TEST_F(ControllerProgram, ChecksInAndAppliesAWirelessChange) {
   EXPECT_TRUE(std::regex_match(r["uptime"], std::regex("([0-9]+days,)?[0-9]+:[0-5][0-9]:[0-5][0-9]"))) << r["uptime"];
 
   EXPECT_EQ(config, slurp("/tmp/.received"));
-  EXPECT_EQ((std::vector<std::string>{"uci set wireless.radio0.channel=11", "uci commit wireless",
+  EXPECT_EQ((std::vector<std::string>{kLanBlockPublic, kLanBlockPrivate, "uci set wireless.radio0.channel=11", "uci commit wireless",
                                       "/etc/init.d/dnsmasq stop", "/etc/init.d/vlan stop",
                                       "/etc/init.d/network restart", "/etc/init.d/vlan start"}),
             changes());
@@ -307,6 +315,12 @@ TEST_F(ControllerProgram, ChecksInAndAppliesAWirelessChange) {
   EXPECT_LT(calls.find("uci get node.status.hw\n"), calls.find("uci set wireless.radio0.channel=11\n"));
   stop();
   EXPECT_EQ(1u, dashboard.connections());
+  // SIGTERM's clean-up took the LAN block rules out again.
+  std::vector<std::string> after = changes();
+  ASSERT_GE(after.size(), 2u);
+  EXPECT_EQ((std::vector<std::string>{"iptables -D FORWARD -s 10.3.0.0/22 -d 192.168.10.0/24 -j DROP",
+                                      "iptables -D FORWARD -s 10.3.4.0/22 -d 192.168.10.0/24 -j DROP"}),
+            std::vector<std::string>(after.end() - 2, after.end()));
 }
 
 TEST_F(ControllerProgram, RepeaterWithCableTurnsGatewayAndSaysSoInTheNextCheckin) {
@@ -326,10 +340,10 @@ TEST_F(ControllerProgram, RepeaterWithCableTurnsGatewayAndSaysSoInTheNextCheckin
   EXPECT_EQ("G", second["role"]);
   EXPECT_EQ("192.168.10.1", second["lan"]);  // br-lan
   std::vector<std::string> c = changes();
-  ASSERT_GE(c.size(), 4u);
-  EXPECT_EQ((std::vector<std::string>{"batctl gw", "batctl gw server", "uci set node.status.mode=gateway",
-                                      "uci commit node"}),
-            std::vector<std::string>(c.begin(), c.begin() + 4));
+  ASSERT_GE(c.size(), 6u);
+  EXPECT_EQ((std::vector<std::string>{kLanBlockPublic, kLanBlockPrivate, "batctl gw", "batctl gw server",
+                                      "uci set node.status.mode=gateway", "uci commit node"}),
+            std::vector<std::string>(c.begin(), c.begin() + 6));
   EXPECT_EQ("gateway\n", slurp(g_dir + "/uci/node.status.mode"));
   EXPECT_EQ("", slurp("/tmp/.received"));
 }
