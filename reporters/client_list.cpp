@@ -1,6 +1,10 @@
 #include "reporters/client_list.h"
 
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <syslog.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,7 +15,7 @@
 #include "common/framing.h"
 #include "common/host.h"
 #include "common/output.h"
-#include "common/reply_reader.h"
+#include "common/signals.h"
 #include "common/transport.h"
 
 static_assert(sizeof(DASHBOARD_HOST) <= 50, "clientscout keeps the dashboard host name in 50 bytes");
@@ -22,6 +26,28 @@ constexpr unsigned kReportPeriod = 60;
 // Digits that a body length below the request area can add to the "0" of an
 // empty body's length.
 constexpr size_t kLengthDigitsBeyondZero = 4;
+
+long long monotonic_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Prints the reply as it comes until the dashboard closes. Its content is
+// not used, so the whole of it gets the reply time-out: a dashboard that
+// trickles bytes cannot hold the reporter either.
+void print_reply(int sock, char* area, size_t cap) {
+  long long deadline = monotonic_ms() + host().reply_timeout() * 1000LL;
+  for (;;) {
+    long long left = deadline - monotonic_ms();
+    if (left <= 0 || wait_fd(sock, POLLIN, static_cast<int>(left)) <= 0) return;
+    ssize_t n = recv(sock, area, cap - 1, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    if (n <= 0) return;
+    area[n] = '\0';
+    out_printf("%s", area);
+  }
+}
 
 }  // namespace
 
@@ -106,12 +132,7 @@ int send_client_list(ReportConfig& config, const char* identity) {
   // The connection's outcome is not checked: a failed one makes the send
   // and the read fail quietly, and the next cycle sends the list again.
   send_request(sock, request.c_str(), request.size());
-  for (;;) {
-    ssize_t n = recv_piece(sock, request.data(), request.capacity() - 1);
-    if (n <= 0) break;
-    request.data()[n] = '\0';
-    out_printf("%s", request.c_str());
-  }
+  print_reply(sock, request.data(), request.capacity());
   close(sock);
   return 0;
 }

@@ -217,6 +217,20 @@ TEST_F(Clientscout, ADashboardThatNeverAnswersEndsTheCycleAfterTheTimeOut) {
   EXPECT_LT(seconds, 3.0);
 }
 
+TEST_F(Clientscout, ATricklingReplyIsCutAtTheTimeOut) {
+  fake.timeout_seconds = 1;
+  std::vector<std::string> pieces = {"HTTP/1.0 200 OK\r\n\r\n"};
+  for (int i = 0; i < 20; ++i) pieces.push_back("piece" + std::to_string(i) + ";");
+  dashboard.script(ServerReply::segments(pieces, Millis(300)));
+  start(false);
+  auto t0 = std::chrono::steady_clock::now();
+  cycle();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_LT(seconds, 2.0);
+  EXPECT_NE(std::string::npos, fake.stdout_text.find("HTTP/1.0 200 OK\r\n\r\npiece0;"));
+  EXPECT_EQ(std::string::npos, fake.stdout_text.find("piece19;"));
+}
+
 TEST_F(Clientscout, TheCleanUpRemovesTheList) {
   fake.write("/tmp/.clients", "x\n");
   remove_client_list();
