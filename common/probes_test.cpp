@@ -34,6 +34,13 @@ const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(ne
 
 void sh(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
 
+// The kernel sets a link's running state a moment after the change that
+// causes it (and later still while other namespaces keep it busy): wait
+// for it, at most 2 s.
+void await_status(const char* ifname, int status) {
+  for (int i = 0; i < 200 && if_status(ifname) != status; ++i) usleep(10000);
+}
+
 class Probes : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -44,6 +51,7 @@ class Probes : public ::testing::Test {
     sh("ip link set eth0 up && ip link set eth0-peer up");
     // mesh0 is up but its peer is down: no carrier.
     sh("ip link add mesh0 type veth peer name mesh0-peer && ip link set mesh0 up");
+    await_status("eth0", 1);
   }
   FakeHost fake;  // prints and files; the kernel calls are real
   ScopedHost scope{fake};
@@ -84,6 +92,7 @@ TEST_F(Probes, UpAndRunningUpWithoutCarrierAndMissing) {
   check_link();
   EXPECT_EQ(1, elink);
   sh("ip link set eth0-peer down");
+  await_status("eth0", 0);
   check_link();  // eth0 without carrier, eth1 missing
   EXPECT_EQ(0, elink);
 }

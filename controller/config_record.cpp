@@ -2,7 +2,6 @@
 
 #include <syslog.h>
 
-#include "common/host.h"
 #include "common/output.h"
 #include "common/runner.h"
 #include "controller/filter_settings.h"
@@ -78,19 +77,6 @@ void load_management(ManagementSettings& m) {
   out_line("management config done");
 }
 
-// Removal of each service's block rule, in clean-up order; irc has none.
-struct ServiceRule {
-  int ServiceSettings::*flag;
-  const char* removal;
-};
-const ServiceRule kServiceRemovals[] = {
-    {&ServiceSettings::ftp, "iptables -D FORWARD -p tcp --dport 21 -j DROP"},
-    {&ServiceSettings::ssh, "iptables -D INPUT -p tcp --dport 22 -j DROP"},
-    {&ServiceSettings::smtp, "iptables -D FORWARD -p tcp --dport 25 -j DROP"},
-    {&ServiceSettings::pop, "iptables -D FORWARD -p tcp --dport 110 -j DROP"},
-    {&ServiceSettings::imap, "iptables -D FORWARD -p tcp --dport 143 -j DROP"},
-};
-
 }  // namespace
 
 void load_dashboard_config() {
@@ -155,10 +141,7 @@ void clear_controller_resources() {
   log_printf(LOG_INFO, "Clearing Controller Resources");
   if (!g_node) return;
   if (g_node->filter.lan_block == 1) apply_lan_block(0);
-  // Only the rules this run added: the flags start at 0.
-  for (const ServiceRule& rule : kServiceRemovals) {
-    if (g_node->services.*rule.flag == 1) host().run(rule.removal);
-  }
+  remove_service_rules(g_node->services);
   delete g_node;
   g_node = nullptr;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "controller/controller_test_support.h"
+#include "controller/lan_test_support.h"
 
 namespace {
 
@@ -41,6 +42,10 @@ class ConfigRecord : public ControllerTest {
         {"dashboard.remote.path", "/checkin.php"},
         {"dashboard.remote.fallback_ip", "192.0.2.7"},
         {"dashboard.remote.interval", "5"},
+        {"dhcp.pub.ipaddr", "10.3.48.1"},
+        {"dhcp.pub.netmask", "255.255.252.0"},
+        {"dhcp.priv.ipaddr", "10.3.52.1"},
+        {"dhcp.priv.netmask", "255.255.252.0"},
     };
   }
   ~ConfigRecord() override {
@@ -54,6 +59,8 @@ class ConfigRecord : public ControllerTest {
     }
     return out;
   }
+
+  ScopedLan lan{1, "192.168.1.1", "255.255.255.0"};
 };
 
 }  // namespace
@@ -65,6 +72,9 @@ TEST_F(ConfigRecord, StartUpLoadReadsUciInOrderWithItsMessages) {
       "Wireless Config init ....\n"
       "Wireless config done\n"
       "Filter config init ....\n"
+      "LAN 192.168.1.0/24\n"
+      "Public 10.3.48.0/22\n"
+      "Private 10.3.52.0/22\n"
       "Filter config done\n"
       "Management config init ....\n"
       "ROOT PASSWORD: s3cret\n"
@@ -80,14 +90,16 @@ TEST_F(ConfigRecord, StartUpLoadReadsUciInOrderWithItsMessages) {
       "General config done\n"
       "Node status init done\n",
       fake.stdout_text);
-  // The LAN block (lan_block 1) goes in between the filter reads, once the
-  // filter applier is there; psk-mixed: no server and port reads.
+  // The LAN block (lan_block 1) goes in between the filter reads; psk-mixed:
+  // no server and port reads.
   EXPECT_EQ((std::vector<std::string>{
                 "uci get wireless.radio0.channel", "uci get wireless.radio0.country", "uci get wireless.pub.disabled",
                 "uci get wireless.pub.hidden", "uci get wireless.priv.disabled", "uci get wireless.priv.hidden",
                 "uci get wireless.pub.ssid", "uci get wireless.pub.key", "uci get wireless.priv.ssid",
                 "uci get wireless.priv.key", "uci get wireless.priv.encryption", "uci get node.security.lan_block",
-                "uci get wireless.pub.isolate", "uci get wireless.priv.isolate", "uci get node.status.network",
+                "uci get dhcp.pub.ipaddr", "uci get dhcp.pub.netmask", "uci get dhcp.priv.ipaddr",
+                "uci get dhcp.priv.netmask", "uci get wireless.pub.isolate", "uci get wireless.priv.isolate",
+                "uci get node.status.network",
                 "uci get node.setting.rootpwd", "uci get system.@system[0].timezone",
                 "uci get node.setting.reboot_token", "uci get node.setting.cs_url", "uci get node.setting.cs_md5",
                 "uci get node.status.mode"}),
@@ -121,7 +133,9 @@ TEST_F(ConfigRecord, StartUpLoadReadsUciInOrderWithItsMessages) {
   EXPECT_EQ("none", std::string(c.captive_portal.splash_url));
   EXPECT_EQ("none", std::string(c.firmware.version));
   EXPECT_EQ("", std::string(c.firmware.path));
-  EXPECT_TRUE(runs().empty());
+  EXPECT_EQ((std::vector<std::string>{"iptables -A FORWARD -s 10.3.48.0/22 -d 192.168.1.0/24 -j DROP",
+                                      "iptables -A FORWARD -s 10.3.52.0/22 -d 192.168.1.0/24 -j DROP"}),
+            runs());
 }
 
 TEST_F(ConfigRecord, EnterpriseNodeAlsoLoadsServerAndPort) {

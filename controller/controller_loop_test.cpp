@@ -5,6 +5,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 
@@ -88,4 +89,22 @@ TEST_F(ControllerLoop, LoopEndsAfterTheCheckinThatLeftAnUpgradePending) {
   std::vector<std::string> order = events({"log 6 System", "out Shutting", "kill "});
   ASSERT_EQ(3u, order.size());
   EXPECT_EQ(0u, order[2].rfind("kill ", 0));
+}
+
+TEST_F(ControllerLoop, LanBlockIsTakenUpFromUciBeforeTheIdentityAndTheFirstCheckin) {
+  fake.uci = {{"node.security.lan_block", "1"}, {"wireless.priv.encryption", "psk-mixed"}};
+  DeviceIdentity id;
+  prepare_controller(id);
+  EXPECT_EQ(1, node_config().filter.lan_block);
+  // The rules go in right after this read, between the wireless and the
+  // isolation reads; the identity and the loop come later.
+  std::vector<std::string> reads = events({"read "});
+  auto at = [&](const char* command) {
+    return std::find(reads.begin(), reads.end(), std::string("read ") + command) - reads.begin();
+  };
+  EXPECT_LT(at("uci get wireless.priv.encryption"), at("uci get node.security.lan_block"));
+  EXPECT_LT(at("uci get node.security.lan_block"), at("uci get wireless.pub.isolate"));
+  EXPECT_LT(at("uci get wireless.priv.isolate"), at("uci get node.status.hw"));
+  EXPECT_LT(at("uci get node.status.hw"), static_cast<long>(reads.size()));
+  release_controller_records();
 }

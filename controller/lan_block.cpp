@@ -1,0 +1,68 @@
+#include "controller/lan_block.h"
+
+#include "common/host.h"
+#include "common/netif.h"
+#include "common/output.h"
+#include "common/runner.h"
+#include "controller/filter_settings.h"
+#include "controller/netmask.h"
+
+namespace {
+
+const LanProbes kKernelProbes = {if_status, get_ipaddr, get_netmask};
+const LanProbes* g_probes = &kKernelProbes;
+
+struct SideRule {
+  const char* address_command;
+  const char* netmask_command;
+  const char* message;
+};
+
+const SideRule kSides[] = {
+    {"uci get dhcp.pub.ipaddr", "uci get dhcp.pub.netmask", "Public %s/%d\n"},
+    {"uci get dhcp.priv.ipaddr", "uci get dhcp.priv.netmask", "Private %s/%d\n"},
+};
+
+}  // namespace
+
+const LanProbes* set_lan_probes(const LanProbes* probes) {
+  const LanProbes* old = g_probes;
+  g_probes = probes ? probes : &kKernelProbes;
+  return old;
+}
+
+int apply_lan_block(int action) {
+  // Without the wired uplink there is no LAN to protect.
+  if (g_probes->if_status("eth0") != 1) return 1;
+  FixedText<16> address;
+  FixedText<16> netmask;
+  g_probes->get_ipaddr("br-lan", address.data(), address.capacity());
+  g_probes->get_netmask("br-lan", netmask.data(), netmask.capacity());
+  FixedText<17> network;
+  network_address(address, netmask, network);
+  int prefix = prefix_length(address, netmask);
+  out_printf("LAN %s/%d\n", network.c_str(), prefix);
+  lan_block_rule(network, prefix, action, LanSide::kPublic);
+  lan_block_rule(network, prefix, action, LanSide::kPrivate);
+  return 0;
+}
+
+void lan_block_rule(const char* lan_network, int lan_prefix, int action, LanSide side) {
+  const SideRule& rule = kSides[side == LanSide::kPublic ? 0 : 1];
+  FixedText<256> address;
+  FixedText<256> netmask;
+  get_config(rule.address_command, address);
+  get_config(rule.netmask_command, netmask);
+  int prefix = prefix_length(address, netmask);
+  FixedText<17> network;
+  network_address(address, netmask, network);
+  out_printf(rule.message, network.c_str(), prefix);
+  const char* verb = action == 1 ? "-A" : action == 0 ? "-D" : nullptr;
+  if (!verb) return;
+  // Both networks are dotted quads written by network_address (or empty),
+  // so nothing from uci reaches the shell as it stands.
+  FixedText<256> command;
+  command.format("iptables %s FORWARD -s %s/%d -d %s/%d -j DROP", verb, network.c_str(), prefix,
+                 lan_network ? lan_network : "", lan_prefix);
+  host().run(command);
+}

@@ -1,0 +1,76 @@
+// The LAN block against real interfaces (eth0 and br-lan as veth pairs) in a
+// network namespace of this test's own. Needs root.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/testing/fake_host.h"
+#include "controller/filter_settings.h"
+
+namespace {
+
+std::string g_skip_reason;
+
+class Namespace : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (geteuid() != 0) {
+      g_skip_reason = "probe tests need root (network namespace)";
+    } else if (unshare(CLONE_NEWNET) != 0) {
+      g_skip_reason = "cannot create a network namespace here";
+    } else if (system("ip link set lo up") != 0) {
+      g_skip_reason = "the ip tool (iproute2) is missing";
+    }
+  }
+};
+
+const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new Namespace);
+
+void sh(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
+
+class LanBlockProbe : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!g_skip_reason.empty()) GTEST_SKIP() << g_skip_reason;
+    if (system("ip link del eth0 2>/dev/null; ip link del br-lan 2>/dev/null") != 0) {
+    }
+    sh("ip link add eth0 type veth peer name eth0-peer && ip link set eth0 up && ip link set eth0-peer up");
+    sh("ip link add br-lan type veth peer name br-lan-peer && ip addr add 192.168.1.1/24 dev br-lan");
+    sh("ip link set br-lan up");
+    fake.uci["dhcp.pub.ipaddr"] = "10.3.48.1";
+    fake.uci["dhcp.pub.netmask"] = "255.255.252.0";
+    fake.uci["dhcp.priv.ipaddr"] = "10.3.52.1";
+    fake.uci["dhcp.priv.netmask"] = "255.255.252.0";
+  }
+  std::vector<std::string> runs() const {
+    std::vector<std::string> out;
+    for (const std::string& e : fake.events) {
+      if (e.rfind("run ", 0) == 0) out.push_back(e.substr(4));
+    }
+    return out;
+  }
+  FakeHost fake;  // uci and the firewall commands; the interfaces are real
+  ScopedHost scope{fake};
+};
+
+}  // namespace
+
+TEST_F(LanBlockProbe, RulesUseTheAddressOfBrLanWhileEth0Runs) {
+  EXPECT_EQ(0, apply_lan_block(1));
+  EXPECT_EQ((std::vector<std::string>{"iptables -A FORWARD -s 10.3.48.0/22 -d 192.168.1.0/24 -j DROP",
+                                      "iptables -A FORWARD -s 10.3.52.0/22 -d 192.168.1.0/24 -j DROP"}),
+            runs());
+  EXPECT_EQ("LAN 192.168.1.0/24\nPublic 10.3.48.0/22\nPrivate 10.3.52.0/22\n", fake.stdout_text);
+}
+
+TEST_F(LanBlockProbe, Eth0WithoutCarrierOrMissingChangesNothing) {
+  sh("ip link set eth0-peer down");
+  EXPECT_EQ(1, apply_lan_block(1));
+  sh("ip link del eth0");
+  EXPECT_EQ(1, apply_lan_block(0));
+  EXPECT_TRUE(runs().empty());
+}

@@ -1,0 +1,56 @@
+#include "common/output.h"
+#include "controller/applier.h"
+#include "controller/change_counts.h"
+#include "controller/config_record.h"
+#include "controller/firmware_upgrade.h"
+#include "controller/keywords.h"
+#include "controller/setting_values.h"
+
+namespace {
+
+enum FirmwareCode { kAuto = 0, kUpgrade = 1, kVersion = 2, kSum = 3, kPath = 4 };
+
+void count_change() { ++change_counts[kRowFwupgrade]; }
+
+template <size_t N>
+void change_text(FixedText<N>& stored, const char* value) {
+  if (!text_differs(stored, value)) return;
+  stored.clear();
+  stored.set(value);
+  count_change();
+}
+
+}  // namespace
+
+int apply_upgrade_setting(const char* key, const char* value, NodeConfig& config) {
+  FirmwareSettings& fw = config.firmware;
+  int code = keyword_code(kFirmwareRows, key);
+  if (code < kAuto || code > kPath) return 1;
+  int number = decimal_value(value);
+  switch (code) {
+    case kAuto:
+      out_line("AUTO");
+      if (has_value(value) && number != fw.auto_upgrade) {
+        out_line("Firmware auto changed");
+        fw.auto_upgrade = number;
+      }
+      break;
+    case kUpgrade:
+      out_line("UPGRADE");
+      out_printf("Value in strcut: %d\t received:%d\n", fw.upgrade, number);
+      if (has_value(value) && number != fw.upgrade) {
+        out_line("Firmware upgrade changed");
+        fw.upgrade = number;
+        count_change();
+      }
+      break;
+    default:
+      // The image settings count only once the upgrade is enabled.
+      if (fw.upgrade != 1 || !has_value(value)) break;
+      if (code == kVersion) change_text(fw.version, value);
+      if (code == kSum) change_text(fw.md5sum, value);
+      if (code == kPath) change_text(fw.path, value);
+      break;
+  }
+  return 0;
+}
