@@ -20,9 +20,9 @@ bool nodeid_path(const char* encoded_mac, char* out, size_t cap) {
   return fill(out, cap, snprintf(out, cap, "/nodeid.php?hw=QX&mac=%s", encoded_mac));
 }
 
-bool statistics_data(int rxb, int txb, int rxp, int txp, char* out, size_t cap) {
+bool statistics_data(long long rxb, long long txb, long long rxp, long long txp, char* out, size_t cap) {
   if (cap == 0) return false;
-  return fill(out, cap, snprintf(out, cap, "rxb=%d&txb=%d&rxp=%d&txp=%d", rxb, txb, rxp, txp));
+  return fill(out, cap, snprintf(out, cap, "rxb=%lld&txb=%lld&rxp=%lld&txp=%lld", rxb, txb, rxp, txp));
 }
 
 bool client_list_body(const char* encoded_mac, const char* encoded_list, char* out, size_t cap) {

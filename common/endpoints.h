@@ -29,8 +29,10 @@ inline constexpr const char kValidatePath[] = "/validate.php";
 // Node id request: "/nodeid.php?hw=QX&mac=%s" with the base64 eth0 MAC, which
 // goes in as it is, "=" included. False when cut.
 bool nodeid_path(const char* encoded_mac, char* out, size_t cap);
-// Statistics report text: "rxb=%d&txb=%d&rxp=%d&txp=%d".
-bool statistics_data(int rxb, int txb, int rxp, int txp, char* out, size_t cap);
+// Statistics report text: "rxb=%d&txb=%d&rxp=%d&txp=%d". The values are
+// 64-bit so that a minute of gigabit traffic (more than 2^31 bytes) is
+// reported as it is; a value that fits 32 bits reads exactly as "%d" gives it.
+bool statistics_data(long long rxb, long long txb, long long rxp, long long txp, char* out, size_t cap);
 // Client list body: "id=%s&data=%s" with the base64 MAC and list.
 bool client_list_body(const char* encoded_mac, const char* encoded_list, char* out, size_t cap);
 // Custom script request body: "data1=%s".
@@ -43,7 +45,7 @@ bool nodeid_path(const char* encoded_mac, FixedText<N>& out) {
   return nodeid_path(encoded_mac, out.data(), N);
 }
 template <size_t N>
-bool statistics_data(int rxb, int txb, int rxp, int txp, FixedText<N>& out) {
+bool statistics_data(long long rxb, long long txb, long long rxp, long long txp, FixedText<N>& out) {
   return statistics_data(rxb, txb, rxp, txp, out.data(), N);
 }
 template <size_t N>

@@ -1,0 +1,41 @@
+// The client reporter: each minute the stations of the public and private
+// access points go into /tmp/.clients and from there to the dashboard. The
+// program's main reads: clientscout_main(kClientscoutNode).
+#pragma once
+
+#include "reporters/client_list.h"
+#include "reporters/identity.h"
+
+// What the reporter asks of the node. The stand-in build for the program
+// tests replaces the nl80211 part; unit tests replace all of it.
+struct ClientscoutNode {
+  void (*nl_init)();                // ends the program when nl80211 is not usable
+  int (*dump)(const char* ifname);  // appends the stations' records to /tmp/.clients
+  MacReader read_mac;
+};
+// station_nl_init, station_dump, get_mac.
+extern const ClientscoutNode kClientscoutNode;
+
+struct ClientScout {
+  ReportConfig config;
+  MacText identity;  // eth0's MAC; empty until it could be read
+};
+
+// 0 when the wireless section ("pub" or "priv") has both disabled and hidden
+// set to 0, so its interface is dumped; 1 otherwise.
+int interface_selected(const char* section);
+
+// Log, then the daemon frame ("/tmp/clientscout.pid"); its clean-up removes
+// the client list after the pid file.
+void start_clientscout_daemon();
+void remove_client_list();
+
+// report_config and the identity.
+void prepare_clientscout(ClientScout& scout, const ClientscoutNode& node);
+// One cycle without its pause: rebuild /tmp/.clients from the station dumps
+// and report it.
+void clientscout_cycle(ClientScout& scout, const ClientscoutNode& node);
+[[noreturn]] void run_clientscout(ClientScout& scout, const ClientscoutNode& node);
+
+// The whole program: start-up in order, then the cycles.
+int clientscout_main(const ClientscoutNode& node);

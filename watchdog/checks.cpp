@@ -1,0 +1,124 @@
+#include "watchdog/checks.h"
+
+#include <signal.h>
+#include <syslog.h>
+
+#include <cstring>
+
+#include "common/endpoints.h"
+#include "common/host.h"
+#include "common/output.h"
+#include "common/process.h"
+#include "common/process_http.h"
+#include "common/runner.h"
+#include "common/services.h"
+#include "common/sysinfo.h"
+#include "common/transport.h"
+#include "watchdog/idle_reboot.h"
+#include "watchdog/link_probe.h"
+#include "watchdog/service_check.h"
+
+const WatchdogNode kWatchdogNode = {link_interface_present};
+
+namespace {
+
+constexpr unsigned kLowMemoryKb = 500;
+constexpr int kNatLine = 511;  // lines of up to 510 characters
+
+// The first blank-separated word of line is word.
+bool first_word_is(const char* line, const char* word) {
+  line += strspn(line, " \t");
+  size_t n = strcspn(line, " \t\r\n");
+  return n == strlen(word) && strncmp(line, word, n) == 0;
+}
+
+bool masquerade_listed() {
+  CommandStream nat;
+  if (host().open_command("iptables -t nat -L", nat) != 0) return false;
+  char line[kNatLine];
+  bool found = false;
+  bool line_start = true;
+  while (!found && nat.gets(line, sizeof(line))) {
+    // The rest of an over-long line is no line of its own.
+    if (line_start) found = first_word_is(line, "MASQUERADE");
+    line_start = strchr(line, '\n') != nullptr;
+  }
+  host().close_command(nat);
+  return found;
+}
+
+bool clear_zombie(const ProcessEntry& entry, void* arg) {
+  if (entry.state != 'Z') return false;
+  log_printf(LOG_DEBUG, "Clearing process: %ld", entry.pid);
+  host().kill(static_cast<pid_t>(entry.pid), SIGTERM);
+  ++*static_cast<int*>(arg);
+  return false;
+}
+
+}  // namespace
+
+void memory_test() {
+  log_printf(LOG_DEBUG, "Running Memory Test...");
+  unsigned free_kb = 0;  // unreadable: counts as enough
+  read_meminfo(&free_kb);
+  if (free_kb >= 1 && free_kb <= kLowMemoryKb) {
+    log_printf(LOG_DEBUG, "Running on low memory- Reboot the device");
+    reboot_when_idle();
+  } else {
+    log_printf(LOG_DEBUG, "  OK");
+  }
+}
+
+void wifi_test(const WatchdogNode& node) {
+  int present = node.link_present("mesh0");
+  if (present < 0) {
+    log_printf(LOG_DEBUG, "getifaddrs");
+    return;
+  }
+  log_printf(LOG_DEBUG, "Running WiFi test...");
+  if (present == 0) {
+    log_printf(LOG_DEBUG, "WiFi mesh is not enabled - Reboot device");
+    reboot_when_idle();
+  } else {
+    log_printf(LOG_DEBUG, " OK");
+  }
+}
+
+void check_masquerade() {
+  if (masquerade_listed()) {
+    log_printf(LOG_DEBUG, "MASQUERADING enabled");
+    return;
+  }
+  log_printf(LOG_DEBUG, "setting upt MASQUERADING rule");
+  host().run(kMasqueradeCommand);
+}
+
+void clear_zombies() {
+  log_printf(LOG_DEBUG, "Checking for Zombie process ....");
+  int cleared = 0;
+  walk_processes(clear_zombie, &cleared);
+  if (cleared != 0) log_printf(LOG_DEBUG, "%d zombie cleared", cleared);
+  log_printf(LOG_DEBUG, " OK");
+}
+
+void internet_test() {
+  int sock = connect_to(kWatchdogConnect, kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
+  if (sock < 0) return;
+  if (process_http_watchdog(sock, kBuiltInDashboard.host, kServerPingPath) == 0) {
+    log_printf(LOG_DEBUG, "Internet connection:ok");
+    return;
+  }
+  log_printf(LOG_DEBUG, "Running failure check issue");
+  FixedText<256> mode;
+  get_config("uci get node.status.mode", mode);
+  if (mode == "repeater") host().run("/usr/bin/lonely &");
+}
+
+void watchdog_checks(const WatchdogNode& node) {
+  memory_test();
+  wifi_test(node);
+  for (const WatchedDaemon& daemon : kWatchedDaemons) check_service(daemon);
+  check_masquerade();
+  clear_zombies();
+  internet_test();
+}

@@ -1,0 +1,43 @@
+#include "watchdog/watchdog_loop.h"
+
+#include "common/daemon.h"
+#include "common/host.h"
+#include "common/profile.h"
+#include "watchdog/checks.h"
+#include "watchdog/process_state.h"
+
+namespace {
+
+bool bring_up_running() { return process_exists("portsense") || process_exists("lonely"); }
+
+}  // namespace
+
+void start_watchdog_daemon() {
+  static DaemonSpec spec = kWatchdogDaemon;
+  start_daemon(spec);
+}
+
+void startup_wait() {
+  do {
+    host().sleep(kStartupPollSeconds);
+  } while (bring_up_running());
+}
+
+void bring_up_wait() {
+  // Paced: looking again at once would keep a core of the router busy for
+  // as long as lonely searches.
+  while (bring_up_running()) host().sleep(kBringUpPollSeconds);
+}
+
+void watchdog_pass(const WatchdogNode& node) {
+  bring_up_wait();
+  watchdog_checks(node);
+  host().sleep(kCheckPeriodSeconds);
+}
+
+int watchdog_main(const WatchdogNode& node) {
+  set_profile(kWatchdogProfile);
+  start_watchdog_daemon();
+  startup_wait();
+  for (;;) watchdog_pass(node);
+}

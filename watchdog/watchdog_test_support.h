@@ -1,0 +1,69 @@
+// Shared set-up of the watchdog's unit tests: the fake host with a fake
+// /proc under its root, the watchdog's profile, a hook on every sleep (the
+// node changes while the watchdog waits) and views of what it did.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <syslog.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/profile.h"
+#include "common/testing/fake_host.h"
+
+class WatchdogFake : public FakeHost {
+ public:
+  // Called after each sleep is recorded, with the number of sleeps so far.
+  std::function<void(size_t)> on_sleep;
+  void sleep(unsigned seconds) override {
+    FakeHost::sleep(seconds);
+    if (on_sleep) on_sleep(sleeps.size());
+  }
+};
+
+class WatchdogTest : public ::testing::Test {
+ protected:
+  WatchdogTest() : old_profile_(profile()) {
+    set_profile(kWatchdogProfile);
+    mkdir(fake.path("/proc").c_str(), 0755);  // a node without processes of ours
+  }
+  ~WatchdogTest() override { set_profile(old_profile_); }
+
+  // Commands run through the shell, in order.
+  std::vector<std::string> runs() const {
+    std::vector<std::string> out;
+    for (const std::string& e : fake.events) {
+      if (e.rfind("run ", 0) == 0) out.push_back(e.substr(4));
+    }
+    return out;
+  }
+  std::vector<std::string> logs(int priority = LOG_DEBUG) const {
+    std::vector<std::string> out;
+    for (const auto& [p, text] : fake.logs) {
+      if (p == priority) out.push_back(text);
+    }
+    return out;
+  }
+  // Position of the first event that equals `event`, or -1.
+  long event_at(const std::string& event) const {
+    for (size_t i = 0; i < fake.events.size(); ++i) {
+      if (fake.events[i] == event) return static_cast<long>(i);
+    }
+    return -1;
+  }
+  void end_process(long pid) { fake.remove("/proc/" + std::to_string(pid) + "/stat"); }
+  // The controller and clientscout sleeping: a reboot goes ahead at once.
+  void idle_daemons() {
+    fake.add_process(100, "fleetlink_super", 'S');
+    fake.add_process(101, "clientscout", 'S');
+  }
+
+  WatchdogFake fake;
+  ScopedHost scope{fake};
+
+ private:
+  const ProgramProfile& old_profile_;
+};
