@@ -3,12 +3,14 @@
 // VLAN passes, 20 s LED steps, 30 s between gateway readings, 5 s at the end)
 // are real, so the slowest run takes about 95 s and the whole test about as
 // long. Needs root.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +54,10 @@ struct Sleeper {
   void start(const char* name) {
     pid = fork();
     if (pid == 0) {
+      // Never outlives the test, and holds none of its output open.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      int null_fd = open("/dev/null", O_RDWR);
+      for (int fd = 0; fd < 3; ++fd) dup2(null_fd, fd);
       prctl(PR_SET_NAME, name);
       signal(SIGUSR2, SIG_IGN);
       for (;;) pause();
@@ -59,14 +65,18 @@ struct Sleeper {
   }
   // The signal that ended it, or 0 while it lives (then it is ended here).
   int end() {
+    if (pid <= 0) return -1;
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == 0) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
+      pid = -1;
       return 0;
     }
+    pid = -1;
     return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
   }
+  ~Sleeper() { end(); }
 };
 
 struct Runs {
@@ -176,6 +186,7 @@ class PortsenseProgram : public ::testing::Test {
 
 TEST_F(PortsenseProgram, WiredNodeOnFirstBootBecomesTheGateway) {
   StandInNode& node = finished(g_runs->wired_first_boot);
+  std::cout << "A wired node's first boot, " << node.seconds << " s:\n" << node.transcript();
   EXPECT_EQ(0, node.status);
   const std::vector<std::string> issued = std::vector<std::string>{
       "/etc/init.d/vlan start",  // the forced start on the fourth pass

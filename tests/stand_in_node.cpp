@@ -57,13 +57,14 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 // A stand-in command: notes its call as `label` and its arguments, then runs `body`.
 std::string stand_in(const std::string& label, const std::string& body = "") {
-  return "#!/usr/bin/dash\necho \"" + label + "${*:+ $*}\" >> /standin/calls\n" + body;
+  return "#!/usr/bin/dash\necho \"" + label + "${*:+ $*}\" >> /standin/calls\n" + "echo \"    -> " + label +
+         "${*:+ $*}\" >> /standin/trace\n" + body;
 }
 
 const char kShell[] =
     "#!/usr/bin/dash\n"
     "# Notes each command line a program hands to the shell, then runs it.\n"
-    "[ \"$1\" = -c ] && printf '%s\\n' \"$2\" >> /standin/issued\n"
+    "[ \"$1\" = -c ] && printf '%s\\n' \"$2\" >> /standin/issued && printf '$ %s\\n' \"$2\" >> /standin/trace\n"
     "exec /usr/bin/dash \"$@\"\n";
 
 const char kUci[] =
@@ -266,6 +267,7 @@ void StandInNode::build() {
   write_file(root_ + "/standin/answering", answering);
   write_file(root_ + "/standin/issued", "");
   write_file(root_ + "/standin/calls", "");
+  write_file(root_ + "/standin/trace", "");
   for (const auto& [key, value] : setup_.uci) write_file(root_ + "/standin/uci/" + key, value + "\n");
   if (!setup_.mesh_pid_file.empty()) write_file(root_ + "/run/udhcpc-br-meship.pid", setup_.mesh_pid_file);
 }
@@ -389,6 +391,11 @@ void StandInNode::wait() {
 std::vector<std::string> StandInNode::issued() const { return lines_of(file("/standin/issued")); }
 
 std::vector<std::string> StandInNode::calls() const { return lines_of(file("/standin/calls")); }
+
+std::string StandInNode::transcript() const {
+  return "--- commands (\"$ \" as handed to the shell, \"->\" as the stand-ins ran them)\n" + file("/standin/trace") +
+         "--- standard output\n" + out + "--- standard error\n" + err;
+}
 
 std::string StandInNode::file(const std::string& path) const { return read_file(root_ + path); }
 

@@ -69,6 +69,8 @@ class StandInNode {
   double seconds = 0;    // from the start to the program's exit
   std::vector<std::string> issued() const;  // command lines handed to the shell
   std::vector<std::string> calls() const;   // stand-ins as they were called
+  // Both in order, and what the program printed.
+  std::string transcript() const;
   std::string file(const std::string& path) const;  // a file of the node
   std::string uci(const std::string& key) const;
   ScriptedServer* dashboard() { return server_.get(); }
