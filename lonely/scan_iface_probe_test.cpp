@@ -85,10 +85,11 @@ TEST_F(ScanInterface, MacUpAndDown) {
 // The awaited event ends the wait at once: a second socket of this test
 // plays the kernel and sends it (sending to another socket needs CAP_NET_ADMIN).
 TEST_F(ScanInterface, TheAwaitedEventEndsTheWait) {
+  // qemu's user-mode emulation refuses generic netlink sockets.
+  int kernel = socket(AF_NETLINK, SOCK_RAW, NETLINK_GENERIC);
+  if (kernel < 0) GTEST_SKIP() << "no generic netlink sockets here";
   nl_sock* sock = nl_socket_alloc();
   ASSERT_EQ(0, genl_connect(sock));
-  int kernel = socket(AF_NETLINK, SOCK_RAW, NETLINK_GENERIC);
-  ASSERT_GE(kernel, 0);
   sockaddr_nl to{};
   to.nl_family = AF_NETLINK;
   to.nl_pid = nl_socket_get_local_port(sock);
