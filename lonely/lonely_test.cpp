@@ -1,0 +1,110 @@
+#include "lonely/lonely.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lonely/testing/stand_in_scan.h"
+#include "mesh/gateway_table.h"
+#include "mesh/testing/mesh_fixture.h"
+
+namespace {
+
+const char kCell[] = "02:ca:fe:ca:ca:40";
+const std::string kTable =
+    "      Gateway      (#/255)           Nexthop [outgoingIF]: advertised uplink bandwidth ...\n"
+    "=> 02:ca:fe:ca:ca:01 (255) 02:ca:fe:ca:ca:01 [     mesh0]: 41 - 2048kbit/512kbit\n";
+const std::string kPing = "/usr/sbin/batctl ping -c 4 02:ca:fe:ca:ca:01 >> /dev/null";
+
+class Lonely : public MeshFixture {
+ protected:
+  Lonely() {
+    StandInScan::reset();
+    fake.uci["node.status.id"] = "5";
+    fake.uci["wireless.radio0.channel"] = "11";
+    fake.outputs[kBatmanMode] = "off\n";
+  }
+  void vlans(int count) {
+    for (int i = 0; i < count; ++i) fake.write("/proc/net/vlan/bat0." + std::to_string(i), "");
+  }
+  bool leds_touched() const {
+    for (const std::string& e : fake.events) {
+      if (e.rfind("write /sys/class/leds/", 0) == 0) return true;
+    }
+    return false;
+  }
+  bool radio_touched() const {
+    for (const std::string& c : fake.commands) {
+      if (c.find("wireless") != std::string::npos && c != "uci get wireless.radio0.channel") return true;
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+TEST_F(Lonely, AMeshClientEndsAfterTheSettleWithoutLedsOrRadio) {
+  // Whatever eth0 of this machine says, a mesh client's node ends here.
+  vlans(4);
+  fake.write("/var/run/udhcpc-br-meship.pid", "1234\n");
+  fake.write(kGatewayTable, kTable);
+  EXPECT_EQ(0, run_lonely());
+  EXPECT_EQ((std::vector<unsigned>{10, 60}), fake.sleeps);
+  EXPECT_TRUE(fake.commands.empty());
+  EXPECT_FALSE(leds_touched());
+  EXPECT_FALSE(radio_touched());
+}
+
+TEST_F(Lonely, MissingVlansAreStartedFirst) {
+  vlans(3);
+  fake.write("/var/run/udhcpc-br-meship.pid", "1234\n");
+  EXPECT_EQ(0, run_lonely());
+  EXPECT_EQ((std::vector<std::string>{"sleep 10", "sleep 60", "run /etc/init.d/vlan start"}),
+            effects({"run", "read", "sleep", "write"}));
+}
+
+TEST_F(Lonely, AnUplinkEndsTheProgram) {
+  vlan = 1;
+  elink = 1;
+  fake.write(kGatewayTable, kTable);
+  EXPECT_EQ(0, join_mesh(StandInScan::lookup));
+  EXPECT_TRUE(fake.events.empty());
+  EXPECT_EQ(0, StandInScan::scans);
+}
+
+TEST_F(Lonely, AGatewayInReachMakesARepeaterWithoutSearching) {
+  vlan = 1;
+  fake.write(kGatewayTable, kTable);
+  EXPECT_EQ(0, join_mesh(StandInScan::lookup));
+  std::vector<std::string> seen = effects({"run", "read", "sleep", "write"});
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_EQ((std::vector<std::string>{"led red:link1 default-on", "run " + kPing, "read " + kBatmanMode}),
+            std::vector<std::string>(seen.begin(), seen.begin() + 3));
+  EXPECT_EQ("led red:link1 none", seen.back());
+  EXPECT_EQ("repeater", fake.uci["node.status.mode"]);
+  EXPECT_TRUE(fake.trace("run batctl gw").empty());  // batman's mode was off
+  EXPECT_EQ(0, StandInScan::scans);
+}
+
+TEST_F(Lonely, TheSearchMovesTheRadioToTheCellAndJoinsThere) {
+  vlan = 1;
+  fake.write(kGatewayTable, kTable);
+  StandInScan::records = {cell(kCell, "mesh", kModeAdHoc, 6)};
+  // The gateway answers once the radio is on the cell's channel.
+  fake.on_command = [&](const std::string& command, std::string&) {
+    if (command != kPing) return -1;
+    return fake.uci["wireless.radio0.channel"] == "6" ? 0 : 1;
+  };
+  EXPECT_EQ(0, join_mesh(StandInScan::lookup));
+  EXPECT_EQ((std::vector<unsigned>{30, 30, 20, 20, 10, 10}), fake.sleeps);
+  EXPECT_EQ(4u, fake.trace("run " + kPing).size());
+  EXPECT_EQ("6", fake.uci["wireless.radio0.channel"]);
+  EXPECT_EQ("repeater", fake.uci["node.status.mode"]);
+  EXPECT_EQ(
+      "Found valid Gateway\nFound valid Gateway\nFound valid Gateway\n"
+      "Found BSSID on Channel: 6\nConfiguring wireless channel on 6\nRunning Test to check the batman gateway\n"
+      "Found valid Gateway\n",
+      fake.stdout_text.substr(0, fake.stdout_text.rfind("Found valid Gateway\n") + 20));
+  EXPECT_EQ(1, StandInScan::scans);
+}

@@ -1,0 +1,11 @@
+// lonely: run without arguments, in the background, by portsense and the
+// watchdog when the node has neither uplink nor mesh link.
+#include "common/profile.h"
+#include "lonely/lonely.h"
+#include "mesh/mesh_profile.h"
+
+int main() {
+  set_profile(kLonelyProfile);
+  set_mesh_profile(kLonelyMesh);
+  return run_lonely();
+}
