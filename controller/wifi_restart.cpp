@@ -1,6 +1,5 @@
 #include "controller/wifi_restart.h"
 
-#include <signal.h>
 #include <syslog.h>
 
 #include <cstring>
@@ -8,32 +7,16 @@
 #include "common/host.h"
 #include "common/leds.h"
 #include "common/output.h"
-#include "common/process.h"
 #include "common/route.h"
 #include "common/runner.h"
 #include "common/shell_quote.h"
 #include "common/state_flags.h"
 #include "controller/setting_values.h"
+#include "mesh/bridge_addresses.h"
 
 namespace {
 
 using AddressText = FixedText<64>;
-
-// The mesh DHCP client gives up its lease (SIGUSR2) and ends. A pid file
-// left by a client that died long ago may name an unrelated process by now,
-// so only a process that is really udhcpc gets the signals.
-void stop_mesh_dhcp_client() {
-  if (path_exists(kMeshDhcpPidFile) != 0) return;
-  FixedText<64> text;
-  if (read_file(kMeshDhcpPidFile, text) == 0) {
-    long pid = decimal_value(text);
-    if (pid > 0) {
-      signal_named_process(pid, "udhcpc", SIGUSR2);
-      signal_named_process(pid, "udhcpc", SIGKILL);
-    }
-  }
-  host_unlink(kMeshDhcpPidFile);
-}
 
 // An unreadable address leaves the address out of the command.
 void read_address(const char* command, AddressText& address) {
