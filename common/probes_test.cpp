@@ -1,7 +1,6 @@
 // Interface and route probes against real interfaces, in a network namespace
 // of this test's own (veth pairs named as on the node). Needs root.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,47 +10,22 @@
 #include "common/netif.h"
 #include "common/route.h"
 #include "common/state_flags.h"
+#include "common/testing/netns.h"
 #include "common/testing/fake_host.h"
 
 namespace {
 
-std::string g_skip_reason;
-
-class Namespace : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (geteuid() != 0) {
-      g_skip_reason = "probe tests need root (network namespace)";
-    } else if (unshare(CLONE_NEWNET) != 0) {
-      g_skip_reason = "cannot create a network namespace here";
-    } else if (system("ip link set lo up") != 0) {
-      g_skip_reason = "the ip tool (iproute2) is missing";
-    }
-  }
-};
-
-const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new Namespace);
-
-void sh(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
-
-// The kernel sets a link's running state a moment after the change that
-// causes it (and later still while other namespaces keep it busy): wait
-// for it, at most 2 s.
-void await_status(const char* ifname, int status) {
-  for (int i = 0; i < 200 && if_status(ifname) != status; ++i) usleep(10000);
-}
-
 class Probes : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!g_skip_reason.empty()) GTEST_SKIP() << g_skip_reason;
+    SKIP_WITHOUT_NETNS();
     system("ip link del eth0 2>/dev/null; ip link del mesh0 2>/dev/null; ip link del abcdefghijklmno 2>/dev/null");
     sh("ip link add eth0 address 00:1a:2b:3c:4d:5e type veth peer name eth0-peer");
     sh("ip addr add 192.168.1.20/24 dev eth0");
     sh("ip link set eth0 up && ip link set eth0-peer up");
     // mesh0 is up but its peer is down: no carrier.
     sh("ip link add mesh0 type veth peer name mesh0-peer && ip link set mesh0 up");
-    await_status("eth0", 1);
+    await_if_status("eth0", 1);
   }
   FakeHost fake;  // prints and files; the kernel calls are real
   ScopedHost scope{fake};
@@ -92,7 +66,7 @@ TEST_F(Probes, UpAndRunningUpWithoutCarrierAndMissing) {
   check_link();
   EXPECT_EQ(1, elink);
   sh("ip link set eth0-peer down");
-  await_status("eth0", 0);
+  await_if_status("eth0", 0);
   check_link();  // eth0 without carrier, eth1 missing
   EXPECT_EQ(0, elink);
 }

@@ -3,7 +3,6 @@
 // br-lan, br-meship, mesh0) and a default route; the dashboard is the
 // scripted server on the namespace's loopback. Needs root.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 
 #include "common/netif.h"
 #include "common/route.h"
+#include "common/testing/netns.h"
 #include "common/testing/http_server.h"
 #include "controller/checkin.h"
 #include "controller/checkin_test_support.h"
@@ -26,31 +26,6 @@ using checkin_test::config_reply;
 using checkin_test::parse_request;
 
 namespace {
-
-std::string g_skip_reason;
-
-class Namespace : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (geteuid() != 0) {
-      g_skip_reason = "check-in probe tests need root (network namespace)";
-    } else if (unshare(CLONE_NEWNET) != 0) {
-      g_skip_reason = "cannot create a network namespace here";
-    } else if (system("ip link set lo up") != 0) {
-      g_skip_reason = "the ip tool (iproute2) is missing";
-    }
-  }
-};
-
-const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new Namespace);
-
-void sh(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
-
-// The kernel sets a link's running state a moment after the change that
-// causes it: wait for it, at most 2 s.
-void await_status(const char* ifname, int status) {
-  for (int i = 0; i < 200 && if_status(ifname) != status; ++i) usleep(10000);
-}
 
 const char kGatewayTable[] =
     "[B.A.T.M.A.N. adv 2016.5, MainIF/MAC: mesh0/02:00:00:00:00:0a (bat0/02:00:00:00:00:0b BATMAN_IV)]\n"
@@ -63,7 +38,7 @@ const char kGwModeCommand[] = "batctl gw | awk '{print $1}'";
 class CheckinProbes : public ControllerTest {
  protected:
   void SetUp() override {
-    if (!g_skip_reason.empty()) GTEST_SKIP() << g_skip_reason;
+    SKIP_WITHOUT_NETNS();
     ASSERT_EQ("", server.error());
     for (const char* name : {"eth0", "bat0.2", "br-lan", "br-meship", "mesh0"}) {
       system(("ip link del " + std::string(name) + " 2>/dev/null").c_str());
@@ -74,7 +49,7 @@ class CheckinProbes : public ControllerTest {
     add("br-meship", "02:00:00:00:04:04", "10.3.0.7/22");
     add("mesh0", "02:00:00:00:00:0a", "");
     sh("ip route add default via 192.168.1.1 dev eth0");
-    await_status("eth0", 1);
+    await_if_status("eth0", 1);
 
     fake.uci = {
         {"dashboard.remote.host", "dash.test"}, {"dashboard.remote.path", "/checkin.php"},
@@ -183,7 +158,7 @@ TEST_F(CheckinProbes, RepeaterWithCableBecomesGateway) {
 
 TEST_F(CheckinProbes, GatewayWithoutCableBecomesRepeater) {
   sh("ip link set eth0-p down");  // eth0 up, but no carrier
-  await_status("eth0", 0);
+  await_if_status("eth0", 0);
   fake.outputs[kGwModeCommand] = "server\n";
   checkin();
   EXPECT_EQ((std::vector<std::string>{kGwModeCommand, "batctl gw client", "uci set node.status.mode=repeater",

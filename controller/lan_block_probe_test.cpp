@@ -1,41 +1,22 @@
 // The LAN block against real interfaces (eth0 and br-lan as veth pairs) in a
 // network namespace of this test's own. Needs root.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "common/testing/netns.h"
 #include "common/testing/fake_host.h"
 #include "controller/filter_settings.h"
 
 namespace {
 
-std::string g_skip_reason;
-
-class Namespace : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (geteuid() != 0) {
-      g_skip_reason = "probe tests need root (network namespace)";
-    } else if (unshare(CLONE_NEWNET) != 0) {
-      g_skip_reason = "cannot create a network namespace here";
-    } else if (system("ip link set lo up") != 0) {
-      g_skip_reason = "the ip tool (iproute2) is missing";
-    }
-  }
-};
-
-const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new Namespace);
-
-void sh(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
-
 class LanBlockProbe : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!g_skip_reason.empty()) GTEST_SKIP() << g_skip_reason;
+    SKIP_WITHOUT_NETNS();
     if (system("ip link del eth0 2>/dev/null; ip link del br-lan 2>/dev/null") != 0) {
     }
     sh("ip link add eth0 type veth peer name eth0-peer && ip link set eth0 up && ip link set eth0-peer up");

@@ -6,7 +6,6 @@
 #include <net/if.h>
 #include <netlink/genl/genl.h>
 #include <netlink/socket.h>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,30 +15,12 @@
 #include <cstring>
 #include <string>
 
+#include "common/testing/netns.h"
 #include "common/testing/nl_message.h"
 #include "lonely/nl80211_link.h"
 #include "lonely/scan_iface.h"
 
 namespace {
-
-std::string g_skip_reason;
-
-class Namespace : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (geteuid() != 0) {
-      g_skip_reason = "probe tests need root (network namespace)";
-    } else if (unshare(CLONE_NEWNET) != 0) {
-      g_skip_reason = "cannot create a network namespace here";
-    } else if (system("ip link set lo up") != 0) {
-      g_skip_reason = "the ip tool (iproute2) is missing";
-    }
-  }
-};
-
-const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new Namespace);
-
-void sh(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
 
 std::string mac_of(const char* ifname) {
   ifreq ifr;
@@ -62,7 +43,7 @@ short flags_of(const char* ifname) {
 class ScanInterface : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!g_skip_reason.empty()) GTEST_SKIP() << g_skip_reason;
+    SKIP_WITHOUT_NETNS();
     system("ip link del mesh0 2>/dev/null");
     sh("ip link add mesh0 address 02:ff:7f:00:00:01 type veth peer name mesh0-peer");
   }
