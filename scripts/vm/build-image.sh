@@ -168,7 +168,9 @@ add_libs() {  # add_libs elf-file: installs the libraries it needs, recursively
 }
 for t in "${TOOLS[@]}"; do install_file "$t"; add_libs "$ROOT/$t"; done
 install_file lib64/ld-linux-x86-64.so.2
-for f in "$POOL"/lib/firmware/regulatory.db*; do install_file "${f#$POOL/}"; done
+for f in "$POOL"/lib/firmware/regulatory.db*-debian; do
+  install_file "${f#$POOL/}"; ln -s "${f##*/}" "$ROOT/lib/firmware/$(basename "$f" -debian)"
+done
 mkdir -p "$ROOT"/{proc,sys,dev,tmp,run,var,root,etc}
 # iptables' extensions all need the same few libraries.
 XT=usr/lib/x86_64-linux-gnu/xtables
