@@ -23,7 +23,8 @@ KERNEL_PKG=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: li
 KVER=${KERNEL_PKG#linux-image-}
 
 # Modules to load, in order; their dependencies come along through modules.dep.
-MODULES=(crc32c_generic libcrc32c cfg80211 mac80211 mac80211_hwsim batman-adv 8021q bridge veth e1000
+# (batman-adv needs crc32c_generic first; WPA keys need ccm, ctr, gcm, cmac and michael_mic.)
+MODULES=(crc32c_generic libcrc32c ccm ctr gcm cmac michael_mic cfg80211 mac80211 mac80211_hwsim batman-adv 8021q bridge veth e1000
          x_tables ip_tables iptable_filter iptable_nat nf_nat nf_conntrack xt_MASQUERADE xt_nat xt_tcpudp)
 
 # Programs of the image and the packages that hold them and their libraries.

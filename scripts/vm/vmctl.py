@@ -105,11 +105,12 @@ class Vm:
                 return line
 
     def sh(self, script, timeout=120):
-        """Runs a shell script in the machine; returns (exit status, output)."""
+        """Runs a shell script in the machine; returns (exit status, output).
+        The machine kills a script still running after timeout seconds (status 137)."""
         self.seq += 1
         seq = self.seq
-        self.sock.sendall(b"%d %s\n" % (seq, base64.b64encode(script.encode())))
-        deadline = time.time() + timeout
+        self.sock.sendall(b"%d %d %s\n" % (seq, int(timeout), base64.b64encode(script.encode())))
+        deadline = time.time() + timeout + 30
         self._read_until(lambda line: line == "@@B %d" % seq, deadline)
         lines = []
         while True:

@@ -28,6 +28,15 @@ def run(mesh):
            "disabled public network")
     expect(mesh.ok(1, "cat /var/run/wifi-phy0.pid").strip().isdigit(), "the radio daemon's pid file")
 
+    # a simulated client associates with the private access point and leaves
+    sta = mesh.vm.check("/lib/vm/station.sh mac 1").strip()
+    mesh.vm.check("/lib/vm/station.sh join 1 'Fleetlink Private' private-secret")
+    dump = mesh.wait_node(1, "the client on priv0", "iw dev priv0 station dump | grep -q 'Station %s' && "
+                          "iw dev priv0 station dump" % sta, 60)
+    expect(re.search(r"signal:\s+-\d+ dBm", dump) and "authorized:\tyes" in dump, "client station: %s" % dump)
+    mesh.vm.check("/lib/vm/station.sh leave 1")
+    mesh.wait_node(1, "the client gone", "! iw dev priv0 station dump | grep -q 'Station %s'" % sta, 60)
+
     # dnsmasq serves the bridges that have an address
     mesh.ok(1, "ifconfig br-pub 10.7.0.1 netmask 255.255.252.0 up; /etc/init.d/dnsmasq start")
     expect("dnsmasq: start, serving: br-pub" in mesh.events(1)[-1], "dnsmasq start: %s" % mesh.events(1)[-1])
