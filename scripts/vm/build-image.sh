@@ -17,10 +17,6 @@ BIN=${VM_PROGRAMS_DIR:-build/bin}
 CACHE=${VM_CACHE:-build/vm-cache}      # downloaded packages, kept across rebuilds
 mkdir -p "$OUT" "$CACHE/debs"
 
-# The kernel: Debian's current 6.1 image, named through its meta package.
-KERNEL_PKG=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
-[ -n "$KERNEL_PKG" ] || { echo "cannot find Debian's kernel package (apt-get update?)" >&2; exit 1; }
-KVER=${KERNEL_PKG#linux-image-}
 
 # Modules to load, in order; their dependencies come along through modules.dep.
 # (batman-adv needs crc32c_generic first; WPA keys need ccm, ctr, gcm, cmac and michael_mic.)
@@ -51,21 +47,34 @@ cmake_value() {
 DASHBOARD_HOST=$(cmake_value DASHBOARD_HOST dashboard.fleetlink.example)
 DASHBOARD_FALLBACK_IP=$(cmake_value DASHBOARD_FALLBACK_IP 192.0.2.10)
 
-versions() {  # one "package=version" line per package, candidate versions
-  local shown p
-  shown=$(apt-cache show --no-all-versions "$KERNEL_PKG" "${PACKAGES[@]}" 2>/dev/null |
-          awk '/^Package:/ {p = $2} /^Version:/ {print p "=" $2}')
-  for p in "$KERNEL_PKG" "${PACKAGES[@]}"; do
-    echo "$p=$(echo "$shown" | sed -n "s/^$p=//p" | head -1)"
-  done
+versions() {  # one "package=version" line per package: Debian's candidate versions
+  local kernel
+  # the kernel: Debian's current image, named through its meta package
+  kernel=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+  [ -n "$kernel" ] || { echo "cannot find Debian's kernel package (apt-get update?)" >&2; return 1; }
+  apt-cache show --no-all-versions "$kernel" "${PACKAGES[@]}" 2>/dev/null |
+    awk -v want="$kernel ${PACKAGES[*]}" '
+      /^Package:/ { p = $2 } /^Version:/ && !(p in v) { v[p] = $2 }
+      END { n = split(want, w, " "); for (i = 1; i <= n; i++) print w[i] "=" v[w[i]] }'
 }
 
+# Asking apt is slow, so the answer is kept until apt's package lists change.
+lists_stamp=$(ls -l --time-style=+%s /var/lib/apt/lists/ 2>/dev/null | sha256sum | cut -c1-16)
+want_stamp=$(echo "$lists_stamp ${PACKAGES[*]}" | sha256sum | cut -c1-16)
+if [ -f "$CACHE/versions" ] && [ "$(head -1 "$CACHE/versions")" = "$want_stamp" ]; then
+  VERSIONS=$(tail -n +2 "$CACHE/versions")
+else
+  VERSIONS=$(versions)
+  { echo "$want_stamp"; echo "$VERSIONS"; } > "$CACHE/versions"
+fi
+KERNEL_PKG=$(echo "$VERSIONS" | head -1 | cut -d= -f1)
+KVER=${KERNEL_PKG#linux-image-}
+
 # The image depends on the package versions, this script, the stand-ins and the programs.
-VERSIONS=$(versions)
 inputs_hash() {
   {
     echo "$VERSIONS" "$DASHBOARD_HOST" "$DASHBOARD_FALLBACK_IP"
-    cat "$0"
+    cat "${BASH_SOURCE[0]}"
     (cd scripts/vm/rootfs && find . -type f -print0 | sort -z | xargs -0 sha256sum)
     local p
     for p in "${PROGRAMS[@]}"; do if [ -f "$BIN/$p" ]; then sha256sum "$BIN/$p"; fi; done

@@ -75,6 +75,11 @@ def run(mesh):
     expect(mesh.events(1)[-1] == "passwd: root changed to 'n3wpass'", "passwd: %s" % mesh.events(1)[-1])
     expect(mesh.ok(1, "cut -d: -f2 /etc/shadow").startswith("$6$"), "a password hash in /etc/shadow")
 
+    # LED changes are recorded
+    mesh.ok(1, "echo default-on > /sys/class/leds/ubnt:red:link1/trigger")
+    mesh.wait_event(1, "LED change", lambda e: e == "leds: red:link1=default-on green:link3=none green:link4=none "
+                    "orange:link2=none", 30)
+
     # pkill finds the node's own processes by name only
     mesh.ok(1, "ln -s /usr/sbin/chilli /tmp/dummyd; /tmp/dummyd & sleep 0.5; pgrep -x dummyd && pkill dummyd && sleep 0.5 && "
                "! pgrep -x dummyd")
