@@ -31,9 +31,10 @@ def run(mesh):
     # a simulated client associates with the private access point and leaves
     sta = mesh.vm.check("/lib/vm/station.sh mac 1").strip()
     mesh.vm.check("/lib/vm/station.sh join 1 'Fleetlink Private' private-secret")
-    dump = mesh.wait_node(1, "the client on priv0", "iw dev priv0 station dump | grep -q 'Station %s' && "
-                          "iw dev priv0 station dump" % sta, 60)
-    expect(re.search(r"signal:\s+-\d+ dBm", dump) and "authorized:\tyes" in dump, "client station: %s" % dump)
+    # the 4-way handshake ends after the station appears: wait until it is authorized
+    dump = mesh.wait_node(1, "the client on priv0", "iw dev priv0 station get %s | grep -q 'authorized:.*yes' && "
+                          "iw dev priv0 station get %s" % (sta, sta), 60)
+    expect(re.search(r"signal:\s+-\d+ dBm", dump), "client station: %s" % dump)
     mesh.vm.check("/lib/vm/station.sh leave 1")
     mesh.wait_node(1, "the client gone", "! iw dev priv0 station dump | grep -q 'Station %s'" % sta, 60)
 
