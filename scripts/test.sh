@@ -63,6 +63,7 @@ tier_vm() {
   if ! need_packages "${VM_PACKAGES[@]}"; then
     echo "vm tier: QEMU and its helpers (${VM_PACKAGES[*]}) cannot be installed here: skipped"; return 77
   fi
+  /usr/bin/python3 tests/vm/test_dashboard.py || return 1
   local why
   if ! why=$(vm_can_run); then echo "vm tier: $why: skipped"; return 77; fi
   build_native && scripts/vm/build-image.sh && /usr/bin/python3 tests/vm/run.py --jobs "$(jobs)"
