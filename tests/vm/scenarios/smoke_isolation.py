@@ -39,3 +39,12 @@ def run(mesh):
     rc, out = mesh.sh(2, PING % (host, host), timeout=60)
     expect(rc != 0 and "unreachable" in out, "node 2 without uplink: %r" % out)
     expect(len(mesh.records()) == 2, "no other request arrived: %s" % mesh.records())
+
+    # the cable: out makes eth0 up but not running, in makes it running again
+    running = "ip -o link show eth0 | grep -q 'LOWER_UP' && echo running || echo down"
+    expect(mesh.ok(1, running).strip() == "running", "node 1 cable in")
+    mesh.unplug(1)
+    mesh.wait_node(1, "cable out", "[ \"$(%s)\" = down ]" % running, 30)
+    mesh.plug(1)
+    mesh.wait_node(1, "cable in", "[ \"$(%s)\" = running ]" % running, 30)
+    expect(mesh.events(1)[-2:] == ["cable out", "cable in"], "cable events: %s" % mesh.events(1)[-2:])

@@ -6,7 +6,8 @@
 # first process is busybox init, which runs /etc/init.d/rcS.
 #   node.sh create N [cable] [program...]   programs: started at boot when present
 #   node.sh exec N command...               runs a shell command inside node N
-#   node.sh plug N | unplug N               connects or disconnects the cable
+#   node.sh plug N | unplug N               connects or disconnects the cable (and runs
+#                                           portsense when the node starts it at boot)
 #   node.sh destroy N
 #   node.sh pid N                           the node's init, as seen from outside
 . /etc/vm/build
@@ -69,8 +70,14 @@ in_node() {
 case $cmd in
   create) create "$@" ;;
   exec) in_node "$@" ;;
-  plug) ip link set "n$n-eth" up; echo "node $n: cable in" ;;
-  unplug) ip link set "n$n-eth" down; echo "node $n: cable out" ;;
+  plug|unplug)
+    if [ "$cmd" = plug ]; then ip link set "n$n-eth" up; else ip link set "n$n-eth" down; fi
+    echo "node $n: cable $( [ "$cmd" = plug ] && echo in || echo out)"
+    # the firmware runs portsense when the wired uplink changes
+    in_node ". /lib/vm/functions.sh; vm_event 'cable $( [ "$cmd" = plug ] && echo in || echo out)';
+             if [ -x /usr/bin/portsense ] && grep -qw portsense /etc/vm-autostart; then
+               /usr/bin/portsense >> /var/log/portsense.log 2>&1 &
+             fi" ;;
   pid) node_pid ;;
   destroy)
     pid=$(node_pid) || true
