@@ -52,8 +52,11 @@ class Mesh:
         self.server.server_close()
 
     # --- nodes -----------------------------------------------------------
-    def add_node(self, n, cable=False, programs=()):
-        self.vm.check("/lib/vm/node.sh create %d %s %s" % (n, "cable" if cable else "", " ".join(programs)))
+    def add_node(self, n, cable=False, programs=(), uci=()):
+        """Starts node n; programs start at boot, uci ("pkg.section.option=value",
+        no blanks) is set and committed before it boots."""
+        self.vm.check("NODE_UCI=%s /lib/vm/node.sh create %d %s %s" % (
+            vmctl.shell_quote(" ".join(uci)), n, "cable" if cable else "", " ".join(programs)))
 
     def sh(self, n, script, timeout=120):
         """Runs a script in node n: (exit status, output)."""

@@ -51,7 +51,7 @@ def run(mesh):
         stat = mesh.ok(1, "cat /proc/$(cat /var/run/%s.pid)/stat" % portal)
         expect(stat.split()[1] == "(%s)" % portal, "%s process: %s" % (portal, stat))
         mesh.ok(1, "/etc/init.d/%s restart; /etc/init.d/%s stop" % (portal, portal))
-        expect(not re.search(r"\(%s\)" % portal, mesh.ok(1, "cat /proc/[0-9]*/stat 2>/dev/null")), "%s stopped" % portal)
+        expect(not re.search(r"\(%s\)" % portal, mesh.ok(1, "cat /proc/[0-9]*/stat 2>/dev/null || true")), "%s stopped" % portal)
         expect(mesh.events(1)[-3:] == ["%s: start" % portal, "%s: restart" % portal, "%s: stop" % portal],
                "%s events: %s" % (portal, mesh.events(1)[-3:]))
 

@@ -27,7 +27,7 @@ def outcome(mesh, n, command):
 
 def run(mesh):
     mesh.add_node(1)
-    mesh.add_node(2)
+    mesh.add_node(2, uci=["node.status.network=preset", "wireless.pub.hidden=1"])
     for n in (1, 2):
         mesh.wait_event(n, "start-up", lambda e: e == "boot done", 180)
 
@@ -66,5 +66,8 @@ def run(mesh):
     expect(mesh.ok(1, "uci get node.extra; uci get node.extra.flag") == "settings\n1\n", "new section")
     expect(outcome(mesh, 1, "uci set node.missing.flag=1")[0] is False, "set into a missing section")
 
-    # every node has its own store
+    # every node has its own store, and a node can start with other values
     expect(mesh.ok(2, "uci get wireless.radio0.channel") == "1\n", "node 2 keeps its own channel")
+    expect(mesh.ok(2, "uci get node.status.network; uci get wireless.pub.hidden; uci changes") == "preset\n1\n",
+           "node 2 started with its preset values, committed")
+    expect("ignore_broadcast_ssid=1" in mesh.ok(2, "cat /var/run/hostapd-phy1.conf"), "and applied at boot")

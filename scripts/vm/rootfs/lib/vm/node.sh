@@ -4,7 +4,8 @@
 # /nodes/N, its own radio (phy N-1 of mac80211_hwsim) and its own cable: the
 # veth pair nN-eth (on the uplink bridge inet0) and eth0 (in the node). Its
 # first process is busybox init, which runs /etc/init.d/rcS.
-#   node.sh create N [cable] [program...]   programs: started at boot when present
+#   node.sh create N [cable] [program...]   programs: started at boot when present;
+#                                           NODE_UCI="pkg.sec.opt=value ..." presets uci before boot
 #   node.sh exec N command...               runs a shell command inside node N
 #   node.sh plug N | unplug N               connects or disconnects the cable (and runs
 #                                           portsense when the node starts it at boot)
@@ -37,6 +38,10 @@ create() {
   echo "node$n" > "$dir/etc/hostname"
   printf '127.0.0.1 localhost\n10.0.2.100 %s\n' "$DASHBOARD_HOST" > "$dir/etc/hosts"
   echo "$*" > "$dir/etc/vm-autostart"
+  for kv in ${NODE_UCI:-}; do
+    UCI_CONFIG_DIR=$dir/etc/config UCI_SAVE_DIR=$dir/tmp/.uci uci set "$kv" || exit 1
+  done
+  [ -n "${NODE_UCI:-}" ] && UCI_CONFIG_DIR=$dir/etc/config UCI_SAVE_DIR=$dir/tmp/.uci uci commit
   : > "$dir/var/log/vm-events"
 
   ip link add "n$n-eth" type veth peer name "n$n-eth0"
