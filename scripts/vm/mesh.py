@@ -156,18 +156,18 @@ def live(args):
     mesh = Mesh(workdir, dashboard_out=sys.stdout)
     mesh.set_config(SAMPLE_CONFIG)
     print("booting the virtual machine (QEMU, software emulation)...", flush=True)
-    mesh.start()
-    _, programs = mesh.vm.sh(". /etc/vm/build; echo $PROGRAMS")
-    programs = programs.split()
-    print("up in %.0fs; programs in the image: %s" % (mesh.vm.boot_seconds, " ".join(programs) or "none yet"),
-          flush=True)
-    start = [p for p in DAEMONS + ["portsense"] if p in programs]
-    for n in range(1, args.nodes + 1):
-        mesh.add_node(n, cable=(n == 1), programs=start)
-        print("%s node%d: created (%s), starts: %s" % (time.strftime("%H:%M:%S"), n,
-              "gateway cable plugged" if n == 1 else "no cable", " ".join(start) or "nothing"), flush=True)
-    deadline = time.time() + args.seconds if args.seconds else None
     try:
+        mesh.start()
+        _, programs = mesh.vm.sh(". /etc/vm/build; echo $PROGRAMS")
+        programs = programs.split()
+        print("up in %.0fs; programs in the image: %s" % (mesh.vm.boot_seconds, " ".join(programs) or "none yet"),
+              flush=True)
+        start = [p for p in DAEMONS + ["portsense"] if p in programs]
+        for n in range(1, args.nodes + 1):
+            mesh.add_node(n, cable=(n == 1), programs=start)
+            print("%s node%d: created (%s), starts: %s" % (time.strftime("%H:%M:%S"), n,
+                  "gateway cable plugged" if n == 1 else "no cable", " ".join(start) or "nothing"), flush=True)
+        deadline = time.time() + args.seconds if args.seconds else None
         while deadline is None or time.time() < deadline:
             for n, text in mesh.new_events(range(1, args.nodes + 1)):
                 print("%s node%d: %s" % (time.strftime("%H:%M:%S"), n, text), flush=True)

@@ -55,6 +55,13 @@ class Vm:
         ]
 
     def start(self, timeout=180):
+        try:
+            return self._start(timeout)
+        except BaseException:
+            self.stop()  # a machine that did not come up is not left running
+            raise
+
+    def _start(self, timeout):
         agent = os.path.join(self.workdir, "agent.sock")
         for f in (agent, os.path.join(self.workdir, "console.log")):
             if os.path.exists(f):
