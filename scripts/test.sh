@@ -57,7 +57,19 @@ tier_mips() {
   scripts/mips.sh
 }
 
-all_tiers=(unit probe program sanitizers mips)
+# The virtual mesh: the programs on simulated nodes in a QEMU machine (scripts/vm, tests/vm).
+tier_vm() {
+  . scripts/vm/vm-lib.sh
+  if ! need_packages "${VM_PACKAGES[@]}"; then
+    echo "vm tier: QEMU and its helpers (${VM_PACKAGES[*]}) cannot be installed here: skipped"; return 77
+  fi
+  /usr/bin/python3 tests/vm/test_dashboard.py || return 1
+  local why
+  if ! why=$(vm_can_run); then echo "vm tier: $why: skipped"; return 77; fi
+  build_native && scripts/vm/build-image.sh && /usr/bin/python3 tests/vm/run.py --jobs "$(jobs)"
+}
+
+all_tiers=(unit probe program sanitizers mips vm)
 wanted=("$@")
 [ ${#wanted[@]} -eq 0 ] && wanted=("${all_tiers[@]}")
 

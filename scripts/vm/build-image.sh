@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# Builds the virtual node image from Debian packages: build/vm/vmlinuz and
+# build/vm/initrd.gz (a busybox system with the real kernel modules, iw,
+# batctl, hostapd, wpa_supplicant, ip, iptables, the stand-ins of
+# scripts/vm/rootfs and the seven programs of build/bin when they exist).
+# Nothing is installed on this machine apart from the tools the build needs;
+# the image is rebuilt only when one of its inputs changed.
+#   scripts/vm/build-image.sh [--force]
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+. scripts/lib.sh
+. scripts/vm/vm-lib.sh
+need_packages "${VM_PACKAGES[@]}" >&2 || { echo "package installation failed" >&2; exit 1; }
+
+OUT=${VM_OUT:-build/vm}
+BIN=${VM_PROGRAMS_DIR:-build/bin}
+CACHE=${VM_CACHE:-build/vm-cache}      # downloaded packages, kept across rebuilds
+mkdir -p "$OUT" "$CACHE/debs"
+
+
+# Modules to load, in order; their dependencies come along through modules.dep.
+# (batman-adv needs crc32c_generic first; WPA keys need ccm, ctr, gcm, cmac and michael_mic.)
+MODULES=(crc32c_generic libcrc32c ccm ctr gcm cmac michael_mic cfg80211 mac80211 mac80211_hwsim batman-adv 8021q bridge veth e1000
+         x_tables ip_tables iptable_filter iptable_nat nf_nat nf_conntrack xt_MASQUERADE xt_nat xt_tcpudp)
+
+# Programs of the image and the packages that hold them and their libraries.
+TOOLS=(bin/busybox bin/dash sbin/iw usr/sbin/batctl usr/sbin/hostapd usr/sbin/hostapd_cli
+       sbin/wpa_supplicant sbin/wpa_cli bin/ip usr/sbin/xtables-legacy-multi
+       usr/bin/pkill usr/bin/pgrep)
+PACKAGES=(busybox-static dash iw batctl hostapd wpasupplicant iproute2 iptables procps
+  libc6 libgcc-s1 libstdc++6 libnl-3-200 libnl-genl-3-200 libnl-route-3-200 libssl3
+  libdbus-1-3 libsystemd0 libpcsclite1 libreadline8 libtinfo6 libncursesw6 libproc2-0
+  liblzma5 libzstd1 liblz4-1 libcap2 libgcrypt20 libgpg-error0
+  libbpf1 libelf1 zlib1g libbsd0 libmd0 libdb5.3 libmnl0 libselinux1 libpcre2-8-0 libtirpc3
+  libgssapi-krb5-2 libkrb5-3 libk5crypto3 libcom-err2 libkrb5support0 libkeyutils1
+  wireless-regdb
+  libxtables12 libip4tc2 libip6tc2 libnetfilter-conntrack3 libnfnetlink0 libnftnl11)
+
+PROGRAMS=(fleetlink_supervisor lonely portsense clientscout ifcounter watchdog vouchercheck)
+
+# cmake_value NAME DEFAULT: a value of the native build's CMake cache.
+cmake_value() {
+  local v=""
+  [ -f build/CMakeCache.txt ] && v=$(sed -n "s/^$1:[A-Z]*=//p" build/CMakeCache.txt)
+  echo "${v:-$2}"
+}
+DASHBOARD_HOST=$(cmake_value DASHBOARD_HOST dashboard.fleetlink.example)
+DASHBOARD_FALLBACK_IP=$(cmake_value DASHBOARD_FALLBACK_IP 192.0.2.10)
+
+versions() {  # one "package=version" line per package: Debian's candidate versions
+  local kernel
+  # the kernel: Debian's current image, named through its meta package
+  kernel=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+  [ -n "$kernel" ] || { echo "cannot find Debian's kernel package (apt-get update?)" >&2; return 1; }
+  apt-cache show --no-all-versions "$kernel" "${PACKAGES[@]}" 2>/dev/null |
+    awk -v want="$kernel ${PACKAGES[*]}" '
+      /^Package:/ { p = $2 } /^Version:/ && !(p in v) { v[p] = $2 }
+      END { n = split(want, w, " "); for (i = 1; i <= n; i++) print w[i] "=" v[w[i]] }'
+}
+
+# Asking apt is slow, so the answer is kept until apt's package lists change.
+lists_stamp=$(ls -l --time-style=+%s /var/lib/apt/lists/ 2>/dev/null | sha256sum | cut -c1-16)
+want_stamp=$(echo "$lists_stamp ${PACKAGES[*]}" | sha256sum | cut -c1-16)
+if [ -f "$CACHE/versions" ] && [ "$(head -1 "$CACHE/versions")" = "$want_stamp" ]; then
+  VERSIONS=$(tail -n +2 "$CACHE/versions")
+else
+  VERSIONS=$(versions)
+  { echo "$want_stamp"; echo "$VERSIONS"; } > "$CACHE/versions"
+fi
+KERNEL_PKG=$(echo "$VERSIONS" | head -1 | cut -d= -f1)
+KVER=${KERNEL_PKG#linux-image-}
+
+# The image depends on the package versions, this script, the stand-ins and the programs.
+inputs_hash() {
+  {
+    echo "$VERSIONS" "$DASHBOARD_HOST" "$DASHBOARD_FALLBACK_IP"
+    cat "${BASH_SOURCE[0]}"
+    (cd scripts/vm/rootfs && find . -type f -print0 | sort -z | xargs -0 sha256sum)
+    local p
+    for p in "${PROGRAMS[@]}"; do if [ -f "$BIN/$p" ]; then sha256sum "$BIN/$p"; fi; done
+  } | sha256sum | cut -c1-16
+}
+HASH=$(inputs_hash)
+if [ "${1:-}" != "--force" ] && [ -f "$OUT/image.hash" ] && [ "$(cat "$OUT/image.hash")" = "$HASH" ] &&
+   [ -f "$OUT/vmlinuz" ] && [ -f "$OUT/initrd.gz" ]; then
+  echo "vm image up to date ($OUT, $HASH)"
+  exit 0
+fi
+t0=$SECONDS
+echo "== building the vm image ($HASH)"
+
+deb_of() {  # deb_of package: the cached .deb of the wanted version, or nothing
+  local v f; v=$(echo "$VERSIONS" | sed -n "s/^$1=//p")
+  for f in "$CACHE/debs/${1}_${v#*:}_"*.deb "$CACHE/debs/${1}_${v/:/%3a}_"*.deb; do
+    [ -e "$f" ] && { echo "$f"; return 0; }
+  done
+  return 0
+}
+
+# Download what is missing (apt-get download needs no root and installs nothing).
+missing=()
+while IFS== read -r p v; do
+  [ -n "$v" ] || { echo "no Debian package $p (apt-get update?)" >&2; exit 1; }
+  [ -n "$(deb_of "$p")" ] || missing+=("$p=$v")
+done <<< "$VERSIONS"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== downloading ${#missing[@]} packages"
+  (cd "$CACHE/debs" && apt-get download -q "${missing[@]}" 2>&1 | grep -v '^W: Download is performed unsandboxed') >&2 || true
+fi
+
+# Unpacked packages are kept per set of versions, so that a change of the
+# stand-ins or the programs only repacks the image.
+VHASH=$(echo "$VERSIONS" | sha256sum | cut -c1-12)
+POOL=$CACHE/pool-$VHASH KPOOL=$CACHE/kernel-$KVER
+if [ ! -d "$POOL" ]; then
+  rm -rf "$CACHE"/pool-* "$POOL.tmp"; mkdir -p "$POOL.tmp"
+  for p in "${PACKAGES[@]}"; do
+    d=$(deb_of "$p"); [ -n "$d" ] || { echo "package $p was not downloaded" >&2; exit 1; }
+    dpkg-deb -x "$d" "$POOL.tmp"
+  done
+  mv "$POOL.tmp" "$POOL"
+fi
+# Kernel: only vmlinuz and the module tree are unpacked; depmod makes the index.
+if [ ! -f "$KPOOL/lib/modules/$KVER/modules.dep" ]; then
+  rm -rf "$CACHE"/kernel-* ; mkdir -p "$KPOOL"
+  dpkg-deb --fsys-tarfile "$(deb_of "$KERNEL_PKG")" | tar -x -C "$KPOOL" "./boot/vmlinuz-$KVER" "./lib/modules/$KVER"
+  "$POOL/bin/busybox" depmod -b "$KPOOL" "$KVER"
+fi
+WORK=$OUT/work ROOT=$OUT/work/root
+rm -rf "$WORK"; mkdir -p "$ROOT"
+
+BB=$POOL/bin/busybox
+MODDIR=lib/modules/$KVER
+mkdir -p "$ROOT/$MODDIR"
+: > "$ROOT/$MODDIR/load-order"
+declare -A seen=()
+add_module() {  # add_module name: copies the module after its dependencies, records the load order
+  local name=$1 path dep
+  path=$(awk -F: -v n="$name" '{ f = $1; sub(/.*\//, "", f); sub(/\.ko$/, "", f); gsub(/-/, "_", f); g = n; gsub(/-/, "_", g); if (f == g) { print $1; exit } }' "$KPOOL/$MODDIR/modules.dep")
+  [ -n "$path" ] || { echo "module $name is not in $KERNEL_PKG" >&2; exit 1; }
+  [ -n "${seen[$path]:-}" ] && return 0
+  seen[$path]=1
+  for dep in $(awk -F': *' -v p="$path" '$1 == p { print $2; exit }' "$KPOOL/$MODDIR/modules.dep"); do
+    dep=${dep##*/}; add_module "${dep%.ko}"
+  done
+  mkdir -p "$ROOT/$MODDIR/$(dirname "$path")"
+  cp "$KPOOL/$MODDIR/$path" "$ROOT/$MODDIR/$path"
+  echo "$path" >> "$ROOT/$MODDIR/load-order"
+}
+for m in "${MODULES[@]}"; do add_module "$m"; done
+cp "$KPOOL/$MODDIR/modules.order" "$KPOOL/$MODDIR/modules.builtin" "$ROOT/$MODDIR/"
+"$BB" depmod -b "$ROOT" "$KVER"
+cp "$KPOOL/boot/vmlinuz-$KVER" "$WORK/vmlinuz"
+
+# Programs and the closure of their shared libraries.
+install_file() {  # install_file pool-relative-path
+  mkdir -p "$ROOT/$(dirname "$1")"
+  cp -a "$POOL/$1" "$ROOT/$1"
+  if [ -L "$POOL/$1" ]; then
+    local t; t=$(readlink "$POOL/$1")
+    case $t in /*) install_file "${t#/}" ;; *) install_file "$(dirname "$1")/$t" ;; esac
+  fi
+}
+declare -A have_lib=()
+add_libs() {  # add_libs elf-file: installs the libraries it needs, recursively
+  local lib dir found
+  for lib in $(readelf -d "$1" 2>/dev/null | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+    [ -n "${have_lib[$lib]:-}" ] && continue
+    found=""
+    for dir in lib/x86_64-linux-gnu usr/lib/x86_64-linux-gnu lib64; do
+      if [ -e "$POOL/$dir/$lib" ]; then found=$dir/$lib; break; fi
+    done
+    [ -n "$found" ] || { echo "library $lib (needed by ${1#$ROOT/}) is in none of the image's packages" >&2; exit 1; }
+    have_lib[$lib]=1
+    install_file "$found"
+    add_libs "$ROOT/$found"
+  done
+}
+for t in "${TOOLS[@]}"; do install_file "$t"; add_libs "$ROOT/$t"; done
+install_file lib64/ld-linux-x86-64.so.2
+for f in "$POOL"/lib/firmware/regulatory.db*-debian; do
+  install_file "${f#$POOL/}"; ln -s "${f##*/}" "$ROOT/lib/firmware/$(basename "$f" -debian)"
+done
+mkdir -p "$ROOT"/{proc,sys,dev,tmp,run,var,root,etc}
+# iptables' extensions all need the same few libraries.
+XT=usr/lib/x86_64-linux-gnu/xtables
+cp -a "$POOL/$XT" "$ROOT/$XT"
+add_libs "$ROOT/$XT/libxt_MASQUERADE.so"
+mkdir -p "$ROOT/usr/bin"
+found_programs=()
+for p in "${PROGRAMS[@]}"; do
+  if [ -x "$BIN/$p" ]; then
+    cp "$BIN/$p" "$ROOT/usr/bin/$p"; add_libs "$ROOT/usr/bin/$p"; found_programs+=("$p")
+  fi
+done
+
+# The stand-ins and the node's start-up files, then the build facts the VM reads.
+cp -a scripts/vm/rootfs/. "$ROOT/"
+mkdir -p "$ROOT/etc/vm"
+cat > "$ROOT/etc/vm/build" <<INFO
+KVER=$KVER
+DASHBOARD_HOST=$DASHBOARD_HOST
+DASHBOARD_FALLBACK_IP=$DASHBOARD_FALLBACK_IP
+PROGRAMS="${found_programs[*]}"
+INFO
+printf '/lib/x86_64-linux-gnu\n/usr/lib/x86_64-linux-gnu\n' > "$ROOT/etc/ld.so.conf"
+ldconfig -r "$ROOT"
+for t in iptables iptables-save iptables-restore; do ln -sf xtables-legacy-multi "$ROOT/usr/sbin/$t"; done
+# The shell is dash, as on Debian: busybox's own shell would run its applets
+# in place of the real tools and the stand-ins of the same name.
+ln -sf dash "$ROOT/bin/sh"
+# busybox supplies every other shell tool; a real tool or a stand-in of the same name wins.
+mkdir -p "$ROOT"/{bin,sbin,usr/bin,usr/sbin}
+for a in $("$BB" --list-full); do
+  n=${a##*/}
+  [ -e "$ROOT/bin/$n" ] || [ -e "$ROOT/sbin/$n" ] || [ -e "$ROOT/usr/bin/$n" ] || [ -e "$ROOT/usr/sbin/$n" ] ||
+    ln -s /bin/busybox "$ROOT/$a"
+done
+
+(cd "$ROOT" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | gzip -1 > "$WORK/initrd.gz"
+mv "$WORK/vmlinuz" "$OUT/vmlinuz"
+mv "$WORK/initrd.gz" "$OUT/initrd.gz"
+echo "$HASH" > "$OUT/image.hash"
+rm -rf "$WORK"
+echo "== vm image built in $((SECONDS - t0))s: kernel $KVER, programs: ${found_programs[*]:-none}"

@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""A virtual mesh: one virtual machine holding simulated nodes, and the
+stand-in dashboard they talk to. Used by the scenarios (tests/vm) and, as a
+program, by scripts/mesh.sh: boots the mesh and prints, as it happens, what
+the dashboard receives and what the nodes apply.
+
+    mesh.py [--nodes N] [--for SECONDS] [--state DIR]
+"""
+import argparse
+import json
+import os
+import shutil
+import sys
+import time
+
+import dashboard
+import vmctl
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+DAEMONS = ["watchdog", "fleetlink_supervisor", "clientscout", "ifcounter"]
+
+
+class ScenarioFailure(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise ScenarioFailure(message)
+
+
+class Mesh:
+    """The virtual machine, its nodes and the dashboard's records."""
+
+    def __init__(self, workdir, dashboard_out=None, radios=4):
+        self.workdir = workdir
+        self.state = os.path.join(workdir, "dashboard")
+        os.makedirs(self.state, exist_ok=True)
+        self.log = dashboard_out or open(os.path.join(workdir, "dashboard.log"), "a")
+        self.server = dashboard.serve(self.state, out=self.log)
+        self.vm = vmctl.Vm(os.path.join(workdir, "vm"), self.server.server_address[1], radios=radios)
+        self.event_seen = {}
+
+    def start(self):
+        self.vm.start()
+        return self
+
+    def stop(self):
+        self.vm.stop()
+        self.server.shutdown()
+        self.server.server_close()
+
+    # --- nodes -----------------------------------------------------------
+    def add_node(self, n, cable=False, programs=(), uci=()):
+        """Starts node n; programs start at boot, uci ("pkg.section.option=value",
+        no blanks) is set and committed before it boots."""
+        self.vm.check("NODE_UCI=%s /lib/vm/node.sh create %d %s %s" % (
+            vmctl.shell_quote(" ".join(uci)), n, "cable" if cable else "", " ".join(programs)))
+
+    def sh(self, n, script, timeout=120):
+        """Runs a script in node n: (exit status, output)."""
+        return self.vm.node(n, script, timeout)
+
+    def ok(self, n, script, timeout=120):
+        rc, out = self.sh(n, script, timeout)
+        expect(rc == 0, "node %d: %r failed (%d): %s" % (n, script, rc, out.strip()))
+        return out
+
+    def plug(self, n):
+        self.vm.check("/lib/vm/node.sh plug %d" % n)
+
+    def unplug(self, n):
+        self.vm.check("/lib/vm/node.sh unplug %d" % n)
+
+    def events(self, n):
+        rc, out = self.vm.sh("cat /nodes/%d/var/log/vm-events 2>/dev/null" % n)
+        return [line.split(" ", 1)[1] for line in out.splitlines() if " " in line]
+
+    def new_events(self, nodes):
+        """The node events that arrived since the last call, as (node, text)."""
+        script = "; ".join("echo @%d; cat /nodes/%d/var/log/vm-events 2>/dev/null" % (n, n) for n in nodes)
+        _, out = self.vm.sh(script)
+        fresh, node = [], None
+        counts = {}
+        for line in out.splitlines():
+            if line.startswith("@"):
+                node = int(line[1:])
+                continue
+            counts[node] = counts.get(node, 0) + 1
+            if counts[node] > self.event_seen.get(node, 0) and " " in line:
+                fresh.append((node, line.split(" ", 1)[1]))
+        self.event_seen.update(counts)
+        return fresh
+
+    # --- waiting for what can be observed ---------------------------------
+    def wait_for(self, what, probe, timeout, interval=1.0):
+        """Calls probe until it returns something true; fails after timeout seconds."""
+        deadline = time.time() + timeout
+        last = None
+        while True:
+            last = probe()
+            if last:
+                return last
+            if time.time() > deadline:
+                raise ScenarioFailure("waited %ds for %s" % (timeout, what))
+            time.sleep(interval)
+
+    def wait_node(self, n, what, script, timeout, interval=1.0):
+        """Waits until a script in node n succeeds; returns its output."""
+        def probe():
+            rc, out = self.sh(n, script)
+            return (out,) if rc == 0 else None  # a tuple: an empty output counts too
+        return self.wait_for("node %d: %s" % (n, what), probe, timeout, interval)[0]
+
+    def wait_event(self, n, what, predicate, timeout):
+        return self.wait_for("node %d: %s" % (n, what),
+                             lambda: [e for e in self.events(n) if predicate(e)], timeout)
+
+    # --- the dashboard ----------------------------------------------------
+    def records(self, kind=None):
+        try:
+            with open(os.path.join(self.state, "records.jsonl")) as f:
+                rows = [json.loads(line) for line in f if line.strip()]
+        except OSError:
+            return []
+        return [r for r in rows if kind is None or r.get("kind") == kind]
+
+    def set_config(self, text, mac=None):
+        """The configuration text that the dashboard sends to one node (or to all)."""
+        name = (mac.upper() + ".conf") if mac else "default.conf"
+        with open(os.path.join(self.state, "config", name), "w") as f:
+            f.write(text)
+
+    def put_file(self, name, data):
+        """A file the dashboard serves (custom.sh, a firmware image, a splash archive)."""
+        with open(os.path.join(self.state, "files", name), "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode())
+
+
+SAMPLE_CONFIG = """#@#config wireless
+radio0.channel 1
+public.ssid Fleetlink-Guest
+private.ssid Fleetlink-Staff
+private.key staff-secret
+#@#config management
+network vmesh
+"""
+
+
+def live(args):
+    workdir = args.state
+    os.makedirs(workdir, exist_ok=True)
+    for old in ("vm", "dashboard"):
+        shutil.rmtree(os.path.join(workdir, old), ignore_errors=True)
+    mesh = Mesh(workdir, dashboard_out=sys.stdout)
+    mesh.set_config(SAMPLE_CONFIG)
+    print("booting the virtual machine (QEMU, software emulation)...", flush=True)
+    try:
+        mesh.start()
+        _, programs = mesh.vm.sh(". /etc/vm/build; echo $PROGRAMS")
+        programs = programs.split()
+        print("up in %.0fs; programs in the image: %s" % (mesh.vm.boot_seconds, " ".join(programs) or "none yet"),
+              flush=True)
+        start = [p for p in DAEMONS + ["portsense"] if p in programs]
+        for n in range(1, args.nodes + 1):
+            mesh.add_node(n, cable=(n == 1), programs=start)
+            print("%s node%d: created (%s), starts: %s" % (time.strftime("%H:%M:%S"), n,
+                  "gateway cable plugged" if n == 1 else "no cable", " ".join(start) or "nothing"), flush=True)
+        deadline = time.time() + args.seconds if args.seconds else None
+        while deadline is None or time.time() < deadline:
+            for n, text in mesh.new_events(range(1, args.nodes + 1)):
+                print("%s node%d: %s" % (time.strftime("%H:%M:%S"), n, text), flush=True)
+            time.sleep(2)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        print("stopping the virtual mesh", flush=True)
+        mesh.stop()
+    return 0
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--nodes", type=int, default=2)
+    ap.add_argument("--for", dest="seconds", type=int, default=0, help="stop after this many seconds")
+    ap.add_argument("--state", default=os.path.join(ROOT, "build", "vm-mesh"))
+    return live(ap.parse_args())
+
+
+if __name__ == "__main__":
+    sys.exit(main())

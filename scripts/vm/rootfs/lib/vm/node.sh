@@ -1,0 +1,93 @@
+#!/bin/sh
+# Simulated nodes inside the virtual machine. Each node is a set of namespaces
+# (network, mount, pid, uts, ipc) with its own /etc, /var and /tmp under
+# /nodes/N, its own radio (phy N-1 of mac80211_hwsim) and its own cable: the
+# veth pair nN-eth (on the uplink bridge inet0) and eth0 (in the node). Its
+# first process is busybox init, which runs /etc/init.d/rcS.
+#   node.sh create N [cable] [program...]   programs: started at boot when present;
+#                                           NODE_UCI="pkg.sec.opt=value ..." presets uci before boot
+#   node.sh exec N command...               runs a shell command inside node N
+#   node.sh plug N | unplug N               connects or disconnects the cable (and runs
+#                                           portsense when the node starts it at boot)
+#   node.sh destroy N
+#   node.sh pid N                           the node's init, as seen from outside
+. /etc/vm/build
+set -u
+cmd=${1:-}; n=${2:-}
+case $n in [1-9]|[1-9][0-9]) ;; *) echo "usage: node.sh create|exec|plug|unplug|destroy|pid N ..." >&2; exit 2 ;; esac
+shift 2
+dir=/nodes/$n
+pidfile=/run/vm/node$n.pid
+mkdir -p /run/vm
+
+node_pid() {
+  [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null && cat "$pidfile"
+}
+
+create() {
+  [ -n "$(node_pid)" ] && { echo "node $n exists" >&2; exit 1; }
+  cable=0
+  [ "${1:-}" = cable ] && { cable=1; shift; }
+  phy=phy$((n - 1))
+  [ -e "/sys/class/ieee80211/$phy" ] || { echo "no free radio $phy for node $n" >&2; exit 1; }
+  rm -rf "$dir"
+  mkdir -p "$dir/tmp" "$dir/var/run" "$dir/var/log" "$dir/etc"
+  cp -a /lib/vm/node-etc/. "$dir/etc/"
+  sed -i "s/@DASHBOARD_HOST@/$DASHBOARD_HOST/; s/@DASHBOARD_FALLBACK_IP@/$DASHBOARD_FALLBACK_IP/" "$dir/etc/config/dashboard"
+  echo "$n" > "$dir/etc/vm-node"
+  echo "node$n" > "$dir/etc/hostname"
+  printf '127.0.0.1 localhost\n10.0.2.100 %s\n' "$DASHBOARD_HOST" > "$dir/etc/hosts"
+  echo "$*" > "$dir/etc/vm-autostart"
+  for kv in ${NODE_UCI:-}; do
+    UCI_CONFIG_DIR=$dir/etc/config UCI_SAVE_DIR=$dir/tmp/.uci uci set "$kv" || exit 1
+  done
+  [ -n "${NODE_UCI:-}" ] && UCI_CONFIG_DIR=$dir/etc/config UCI_SAVE_DIR=$dir/tmp/.uci uci commit
+  : > "$dir/var/log/vm-events"
+
+  ip link add "n$n-eth" type veth peer name "n$n-eth0"
+  ip link set "n$n-eth0" address "$(printf '02:4e:00:00:%02x:e0' "$n")"
+  ip link set "n$n-eth" master inet0
+  [ $cable = 1 ] && ip link set "n$n-eth" up
+
+  unshare -f -p -m -n -u -i --mount-proc --propagation private /lib/vm/node-init.sh "$n" \
+    < /dev/null > "$dir/var/log/init.log" 2>&1 &
+  upid=$!
+  i=0; child=""
+  while [ -z "$child" ] && [ $i -lt 100 ]; do
+    child=$(cat "/proc/$upid/task/$upid/children" 2>/dev/null | awk '{ print $1 }')
+    [ -n "$child" ] || sleep 0.05
+    i=$((i + 1))
+  done
+  [ -n "$child" ] || { echo "node $n did not start" >&2; exit 1; }
+  echo "$child" > "$pidfile"
+  iw phy "$phy" set netns "$child"
+  ip link set "n$n-eth0" netns "$child"
+  nsenter -t "$child" -n ip link set "n$n-eth0" name eth0
+  echo "node $n: init $child, radio $phy, cable $( [ $cable = 1 ] && echo in || echo out)"
+}
+
+in_node() {
+  pid=$(node_pid) || true
+  [ -n "$pid" ] || { echo "no node $n" >&2; exit 1; }
+  nsenter -t "$pid" -m -u -i -n -p -- /bin/sh -c "$*"
+}
+
+case $cmd in
+  create) create "$@" ;;
+  exec) in_node "$@" ;;
+  plug|unplug)
+    if [ "$cmd" = plug ]; then ip link set "n$n-eth" up; else ip link set "n$n-eth" down; fi
+    echo "node $n: cable $( [ "$cmd" = plug ] && echo in || echo out)"
+    # the firmware runs portsense when the wired uplink changes
+    in_node ". /lib/vm/functions.sh; vm_event 'cable $( [ "$cmd" = plug ] && echo in || echo out)';
+             if [ -x /usr/bin/portsense ] && grep -qw portsense /etc/vm-autostart; then
+               /usr/bin/portsense >> /var/log/portsense.log 2>&1 &
+             fi" ;;
+  pid) node_pid ;;
+  destroy)
+    pid=$(node_pid) || true
+    [ -n "$pid" ] && kill -9 "$pid"
+    ip link del "n$n-eth" 2>/dev/null
+    rm -f "$pidfile" ;;
+  *) echo "usage: node.sh create|exec|plug|unplug|destroy|pid N ..." >&2; exit 2 ;;
+esac

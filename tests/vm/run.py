@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Runs the virtual mesh scenarios: each in its own virtual machine with its
+own stand-in dashboard, at most JOBS at a time, each within its time limit.
+Ends with "N passed, N failed"; exit status 0 when all passed.
+
+    run.py [--jobs N] [--list] [scenario...]
+
+A scenario is a module in scenarios/ with a TIME_LIMIT (seconds), a one-line
+docstring and run(mesh), which raises on failure (mesh: scripts/vm/mesh.py).
+"""
+import argparse
+import concurrent.futures
+import importlib
+import os
+import shutil
+import sys
+import threading
+import time
+import traceback
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "scripts", "vm"))
+sys.path.insert(0, HERE)
+
+import mesh as meshlib  # noqa: E402
+
+PRINT = threading.Lock()
+
+
+def scenario_names():
+    return sorted(f[:-3] for f in os.listdir(os.path.join(HERE, "scenarios"))
+                  if f.endswith(".py") and not f.startswith("_"))
+
+
+DIAGNOSTICS = ("cat /var/log/vm-events; iw dev; iw dev mesh0 link; iw dev mesh0 station dump; "
+               "batctl meshif bat0 n; batctl meshif bat0 o; batctl meshif bat0 gwl; ip -br addr; ip route; ps")
+
+
+def diagnostics(mesh):
+    """What the nodes looked like when a scenario failed."""
+    if not mesh.vm.proc or mesh.vm.proc.poll() is not None:
+        return "\n(the virtual machine had stopped)\n"
+    text = ""
+    try:
+        _, nodes = mesh.vm.sh("ls /run/vm 2>/dev/null | sed -n 's/^node\\([0-9]*\\)\\.pid$/\\1/p'", timeout=30)
+        for n in nodes.split():
+            _, out = mesh.sh(int(n), DIAGNOSTICS, timeout=60)
+            text += "\n===== node %s\n%s" % (n, out)
+    except Exception as e:
+        text += "\n(no diagnostics: %s)\n" % e
+    return text
+
+
+def run_one(name, workroot):
+    module = importlib.import_module("scenarios." + name)
+    workdir = os.path.join(workroot, name)
+    shutil.rmtree(workdir, ignore_errors=True)
+    os.makedirs(workdir)
+    t0 = time.time()
+    mesh = meshlib.Mesh(workdir)
+    expired = threading.Event()
+
+    def expire():
+        expired.set()
+        if mesh.vm.proc:
+            mesh.vm.proc.kill()
+
+    timer = threading.Timer(module.TIME_LIMIT, expire)
+    timer.start()
+    error = None
+    try:
+        mesh.start()
+        module.run(mesh)
+    except Exception as e:  # a scenario fails on any error, the others go on
+        error = ("time limit of %ds reached" % module.TIME_LIMIT) if expired.is_set() else \
+            "%s: %s" % (type(e).__name__, e)
+        with open(os.path.join(workdir, "failure.txt"), "w") as f:
+            f.write(traceback.format_exc())
+            f.write(diagnostics(mesh))
+    finally:
+        timer.cancel()
+        mesh.stop()
+    took = time.time() - t0
+    with PRINT:
+        if error:
+            print("FAIL %-24s %5.0fs  %s" % (name, took, error))
+            print("     details in %s (failure.txt, vm/console.log, dashboard.log)" % workdir)
+        else:
+            print("PASS %-24s %5.0fs  %s (boot %.0fs)" % (name, took, (module.__doc__ or "").strip(),
+                                                          mesh.vm.boot_seconds or 0))
+        sys.stdout.flush()
+    return error is None
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--jobs", type=int, default=2)
+    ap.add_argument("--list", action="store_true")
+    ap.add_argument("--work", default=os.path.join(ROOT, "build", "vm-runs"))
+    ap.add_argument("names", nargs="*")
+    args = ap.parse_args()
+    names = args.names or scenario_names()
+    if args.list:
+        for name in names:
+            module = importlib.import_module("scenarios." + name)
+            print("%-24s %4ds  %s" % (name, module.TIME_LIMIT, (module.__doc__ or "").strip()))
+        return 0
+    unknown = set(names) - set(scenario_names())
+    if unknown:
+        print("no such scenario: %s" % " ".join(sorted(unknown)))
+        return 2
+    t0 = time.time()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
+        results = list(pool.map(lambda n: run_one(n, args.work), names))
+    passed = sum(results)
+    print("vm scenarios: %.0fs in all" % (time.time() - t0))
+    print("%d passed, %d failed" % (passed, len(results) - passed))
+    return 0 if passed == len(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
