@@ -57,7 +57,9 @@ tier_mips() {
   scripts/mips.sh
 }
 
-all_tiers=(unit probe program sanitizers mips)
+tier_fuzz() { scripts/fuzz.sh; }
+
+all_tiers=(unit probe program sanitizers mips fuzz)
 wanted=("$@")
 [ ${#wanted[@]} -eq 0 ] && wanted=("${all_tiers[@]}")
 
