@@ -236,7 +236,7 @@ Call uci_get(const std::string& key) { return {"uci", "get", key}; }
 Call uci_commit(const std::string& package) { return {"uci", "commit", package}; }
 
 struct Row {
-  const char* setting;  // section and key as the dashboard sends them
+  std::string setting;  // section and key as the dashboard sends them
   size_t cap;           // capacity of the field that keeps the value
   std::function<void(const std::string& value, NodeConfig& config, SandboxShell& node)> apply;
   std::function<Calls(const std::string& value)> expected;
@@ -246,18 +246,19 @@ void wireless(const char* key, const std::string& v, NodeConfig& c) { apply_wire
 
 std::vector<Row> rows() {
   auto text_setting = [](const char* key, const char* uci_key, size_t cap) {
-    return Row{key, cap, [key](const std::string& v, NodeConfig& c, SandboxShell&) { wireless(key, v, c); },
+    return Row{std::string("wireless ") + key, cap,
+               [key](const std::string& v, NodeConfig& c, SandboxShell&) { wireless(key, v, c); },
                [uci_key](const std::string& v) { return Calls{uci_set(uci_key, v)}; }};
   };
   return {
-      text_setting("wireless radio0.country", "wireless.radio0.country", 5),
-      text_setting("wireless public.enabled", "wireless.pub.disabled", 10),
-      text_setting("wireless public.hidden", "wireless.pub.hidden", 10),
-      text_setting("wireless public.ssid", "wireless.pub.ssid", 50),
-      text_setting("wireless private.enabled", "wireless.priv.disabled", 10),
-      text_setting("wireless private.hidden", "wireless.priv.hidden", 10),
-      text_setting("wireless private.ssid", "wireless.priv.ssid", 50),
-      text_setting("wireless private.key", "wireless.priv.key", 50),
+      text_setting("radio0.country", "wireless.radio0.country", 5),
+      text_setting("public.enabled", "wireless.pub.disabled", 10),
+      text_setting("public.hidden", "wireless.pub.hidden", 10),
+      text_setting("public.ssid", "wireless.pub.ssid", 50),
+      text_setting("private.enabled", "wireless.priv.disabled", 10),
+      text_setting("private.hidden", "wireless.priv.hidden", 10),
+      text_setting("private.ssid", "wireless.priv.ssid", 50),
+      text_setting("private.key", "wireless.priv.key", 50),
       {"wireless public.key", 50,
        [](const std::string& v, NodeConfig& c, SandboxShell&) { wireless("public.key", v, c); },
        [](const std::string& v) {
@@ -382,7 +383,7 @@ TEST(ShellValues, EverySettingReachesItsCommandAsExactlyItsText) {
   size_t checked = 0;
   for (const Row& row : rows()) {
     for (const std::string& value : values_for(row.cap)) {
-      SCOPED_TRACE(std::string(row.setting) + " = <" + value + ">");
+      SCOPED_TRACE(row.setting + " = <" + value + ">");
       node.forget_calls();
       node.remove("/tmp/pwned");
       node.write("/tmp/.uci/wireless.pub.encryption", "none\n");

@@ -108,7 +108,7 @@ TEST_F(StorageFault, TheClientListKeepsItsWholeRecords) {
     SCOPED_TRACE(name_of(s));
     SmallFolder tmp(fake, "/tmp", s, {{"/tmp/.clients", old}});
     ASSERT_TRUE(tmp.ok());
-    std::string record = "mac=66:77:88:99:aa:bb;ctime=7;" + std::string(300, 'r');
+    std::string record = "mac=66:77:88:99:aa:bb;ctime=7;" + std::string(5000, 'r');  // beyond the page it fills
     EXPECT_EQ(1, append_client_record(record.c_str()));
     EXPECT_EQ(old, fake.read("/tmp/.clients"));
   }

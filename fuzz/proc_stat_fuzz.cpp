@@ -18,7 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   h.add_process(800, "watchdog", 'S');
   process_has_name(700, "watchdog");
   long found = find_pid_by_name("watchdog");
-  FUZZ_CHECK(found == -2 || (found > 0 && process_has_name(found, "watchdog")));
+  // The pid comes from the stat text, which the kernel starts with the
+  // folder's own number.
+  bool raw_names_watchdog = raw.find("(watchdog)") != std::string::npos;
+  FUZZ_CHECK(found == -2 || found == 800 || raw_names_watchdog);
 
   // A name as the kernel writes it.
   bool kernel_name = name.find_first_of(std::string("\n\0", 2)) == std::string::npos && !name.empty();

@@ -32,6 +32,9 @@ max_len() {
   esac
 }
 
+fuzz_tmp=/dev/shm
+[ -d "$fuzz_tmp" ] && [ -w "$fuzz_tmp" ] || fuzz_tmp=/tmp
+
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && mapfile -t targets < "$out/fuzz_targets.txt"
 
@@ -41,8 +44,11 @@ run_target() {
   local corpus=$out/corpus/$name artifacts=$out/artifacts/$name/ log=$out/logs/$name.log
   mkdir -p "$corpus" "$artifacts" "$out/logs"
   rm -f "$artifacts"* "$log"
-  ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$out/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
+  # The fake host's files on a tmpfs: rewriting and syncing them on a disk
+  # would cost each input milliseconds.
+  TMPDIR=$fuzz_tmp ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    "$out/bin/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
       -max_len="$(max_len "$name")" -error_exitcode=1 -timeout_exitcode=1 -artifact_prefix="$artifacts" \
       "$corpus" "fuzz/corpus/$name" >"$log" 2>&1
   echo $? > "$out/logs/$name.rc"
@@ -50,7 +56,7 @@ run_target() {
 
 running=0
 for name in "${targets[@]}"; do
-  [ -x "$out/fuzz_$name" ] || { echo "no fuzz target $name"; exit 1; }
+  [ -x "$out/bin/fuzz_$name" ] || { echo "no fuzz target $name"; exit 1; }
   run_target "$name" &
   running=$((running + 1))
   if [ $running -ge "$parallel" ]; then
@@ -78,7 +84,7 @@ for name in "${targets[@]}"; do
     mkdir -p "fuzz/regressions/$name"
     for f in $found; do
       cp "$out/artifacts/$name/$f" "fuzz/regressions/$name/$f"
-      echo "  input kept as fuzz/regressions/$name/$f (reproduce: $out/fuzz_$name fuzz/regressions/$name/$f)"
+      echo "  input kept as fuzz/regressions/$name/$f (reproduce: $out/bin/fuzz_$name fuzz/regressions/$name/$f)"
     done
     echo "  --- end of $log:"
     grep -v '^#[0-9]' "$log" | tail -40 | sed 's/^/  /'
