@@ -21,19 +21,6 @@
 
 namespace {
 
-// A loopback port on which nothing listens.
-unsigned short closed_port() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
-  socklen_t len = sizeof(sa);
-  getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-  close(s);
-  return ntohs(sa.sin_port);
-}
-
 std::string logs_of(const FakeHost& fake) {
   std::string out;
   for (const auto& [prio, text] : fake.logs) out += std::to_string(prio) + " " + text + "|";

@@ -219,3 +219,15 @@ void ScriptedServer::serve(Connection* c) {
   }
   close(c->fd);
 }
+
+unsigned short closed_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(sa);
+  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  close(fd);
+  return ntohs(sa.sin_port);
+}

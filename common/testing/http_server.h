@@ -82,3 +82,6 @@ class ScriptedServer {
   std::vector<std::unique_ptr<Connection>> conns_;
   std::thread acceptor_;
 };
+
+// A loopback port on which nothing listens: a connection is refused at once.
+unsigned short closed_port();

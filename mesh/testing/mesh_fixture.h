@@ -16,20 +16,8 @@
 #include "common/profile.h"
 #include "common/state_flags.h"
 #include "common/testing/fake_host.h"
+#include "common/testing/http_server.h"
 #include "mesh/mesh_profile.h"
-
-// A loopback port on which nothing listens: a connection is refused at once.
-inline unsigned short closed_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(sa);
-  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  close(fd);
-  return ntohs(sa.sin_port);
-}
 
 inline const char* const kLedNames[] = {"orange:link2", "red:link1", "green:link3", "green:link4"};
 
