@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "common/testing/http_server.h"
+#include "common/testing/private_tmp.h"
 #include "controller/checkin_test_support.h"
 
 namespace {
@@ -60,7 +61,7 @@ class Node : public ::testing::Environment {
     }
     if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0 || system("ip link set lo up") != 0) {
+        !mount_private_tmp() || system("ip link set lo up") != 0) {
       g_skip_reason = "cannot create network and mount namespaces with a private /tmp here";
       return;
     }

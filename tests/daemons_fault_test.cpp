@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/testing/private_tmp.h"
 #include "tests/daemon_node.h"
 
 using namespace daemon_node;
@@ -155,7 +156,7 @@ TEST_F(DaemonFaults, OnAFullTmpNoDaemonRunsAndNoPidFileIsLeft) {
   for (const Daemon& d : all_daemons()) {
     SCOPED_TRACE(d.name);
     // A small /tmp of its own over the node's, filled to the last byte.
-    ASSERT_EQ(0, mount("tmpfs", "/tmp", "tmpfs", 0, "size=16k,mode=1777"));
+    ASSERT_TRUE(mount_private_tmp("size=16k,mode=1777"));
     int fd = open("/tmp/filler", O_WRONLY | O_CREAT, 0644);
     std::string block(4096, 'f');
     while (fd >= 0 && write(fd, block.data(), block.size()) > 0) {
