@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
@@ -114,7 +115,14 @@ void daemonize(const char* working_dir, const DaemonTraits& traits) {
     }
     char text[16];
     int n = snprintf(text, sizeof(text), "%d\n", pid);
-    if (write(g_pid_fd, text, static_cast<size_t>(n)) != n) exit(1);
+    if (write(g_pid_fd, text, static_cast<size_t>(n)) != n) {
+      // A full /tmp: a daemon nobody can find or stop through its pid file
+      // must not run, and the empty file would block every later start.
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      host_unlink(traits.pid_file);
+      exit(1);
+    }
     exit(0);
   }
   detach(working_dir);

@@ -46,7 +46,9 @@ StatRead read_stat(long pid, ProcessEntry& entry) {
   if (!f) return StatRead::kMissing;
   memset(&entry, 0, sizeof(entry));
   char line[512];
-  bool parsed = fgets(line, sizeof(line), f) && parse_stat_line(line, entry);
+  // The kernel starts the file with its folder's pid; any other number
+  // (0 or -1 would reach a process group or every process) is not taken.
+  bool parsed = fgets(line, sizeof(line), f) && parse_stat_line(line, entry) && entry.pid == pid;
   fclose(f);
   return parsed ? StatRead::kOk : StatRead::kUnparsed;
 }
@@ -113,7 +115,7 @@ long find_pid_by_name(const char* name, char* state) {
 bool process_has_name(long pid, const char* name) {
   if (pid <= 0 || !name) return false;
   ProcessEntry entry;
-  if (read_stat(pid, entry) != StatRead::kOk || entry.pid != pid) return false;
+  if (read_stat(pid, entry) != StatRead::kOk) return false;
   FixedText<16> kept(name);  // the kernel's 15 characters
   return kept == entry.name;
 }

@@ -166,6 +166,20 @@ TEST_F(Checks, EveryZombieGetsSigterm) {
   EXPECT_EQ((std::vector<std::string>{"Checking for Zombie process ....", " OK"}), logs());
 }
 
+TEST_F(Checks, AStatFileNamingAnotherPidGetsNoSignal) {
+  // Fuzzing: a sweep took the pid from the stat text, and 0, -1 or a number
+  // that wraps to -1 would signal the watchdog's group or every process.
+  for (const char* pid : {"0", "-1", "4294967295", "18446744073709551615", "21"}) {
+    SCOPED_TRACE(pid);
+    fake.kills.clear();
+    fake.logs.clear();
+    fake.write("/proc/20/stat", std::string(pid) + " (defunct) Z 1 20 20 0 -1 4194560\n");
+    clear_zombies();
+    EXPECT_TRUE(fake.kills.empty());
+    EXPECT_EQ((std::vector<std::string>{"Checking for Zombie process ....", "fscanf failed", " OK"}), logs());
+  }
+}
+
 TEST_F(Checks, ARepeaterThatCannotReachTheDashboardStartsLonely) {
   const struct {
     const char* reply;

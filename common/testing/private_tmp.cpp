@@ -18,7 +18,7 @@ void make_folders(const std::string& path) {
 
 }  // namespace
 
-bool mount_private_tmp() {
+bool mount_private_tmp(const char* options) {
   // Handles on the trees taken before the tmpfs hides them.
   std::vector<std::pair<std::string, int>> keep;
   for (const char* tree : {NODE_BINARY_DIR, NODE_SOURCE_DIR}) {
@@ -28,7 +28,7 @@ bool mount_private_tmp() {
     if (fd < 0) return false;
     keep.emplace_back(path, fd);
   }
-  bool ok = mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") == 0;
+  bool ok = mount("tmpfs", "/tmp", "tmpfs", 0, options) == 0;
   for (auto& [path, fd] : keep) {
     if (ok) {
       make_folders(path);

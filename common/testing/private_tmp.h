@@ -3,5 +3,7 @@
 // lie under /tmp (a clone made there): they stay visible at their paths.
 #pragma once
 
-// Mounts the fresh /tmp; false when it cannot. Needs its own mount namespace.
-bool mount_private_tmp();
+// Mounts the fresh /tmp with the tmpfs's options (a size, to make a small
+// one that a test can fill); false when it cannot. Needs its own mount
+// namespace.
+bool mount_private_tmp(const char* options = "mode=1777");
