@@ -41,6 +41,7 @@ class Mesh:
         self.server = dashboard.serve(self.state, out=self.log)
         self.vm = vmctl.Vm(os.path.join(workdir, "vm"), self.server.server_address[1], radios=radios)
         self.event_seen = {}
+        self.phases = []  # (name, start time): the parts of a scenario, for its report
 
     def start(self):
         self.vm.start()
@@ -117,6 +118,10 @@ class Mesh:
         return self.wait_for("node %d: %s" % (n, what),
                              lambda: [e for e in self.events(n) if predicate(e)], timeout)
 
+    def phase(self, name):
+        """Starts a named part of a scenario; the runner reports each part's time."""
+        self.phases.append((name, time.time()))
+
     # --- the dashboard ----------------------------------------------------
     def records(self, kind=None):
         try:
@@ -125,6 +130,14 @@ class Mesh:
         except OSError:
             return []
         return [r for r in rows if kind is None or r.get("kind") == kind]
+
+    def wait_record(self, what, kind, predicate=lambda r: True, timeout=300, after=0):
+        """Waits for a dashboard record of that kind, received after the time
+        `after`, for which predicate holds; returns it."""
+        def probe():
+            rows = [r for r in self.records(kind) if r["time"] > after and predicate(r)]
+            return rows[0] if rows else None
+        return self.wait_for("the dashboard: %s" % what, probe, timeout, interval=2)
 
     def set_config(self, text, mac=None):
         """The configuration text that the dashboard sends to one node (or to all)."""

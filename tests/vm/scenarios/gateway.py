@@ -1,0 +1,153 @@
+"""a wired node: first boot, custom script, clients, voucher, watchdog, firmware upgrade"""
+import hashlib
+import re
+import time
+
+from mesh import expect
+
+TIME_LIMIT = 1200
+PROGRAMS = ["watchdog", "fleetlink_supervisor", "clientscout", "ifcounter", "portsense"]
+MAC = "02:4E:00:00:01:E0"
+STATION = "02:00:00:00:03:00"
+SCRIPT = "#!/bin/sh\n. /lib/vm/functions.sh\nvm_event \"custom script: ran in $(pwd)\"\n"
+IMAGE = bytes(range(256)) * 64  # 16 KiB standing in for a firmware image
+WATCHDOG_PERIOD = 180
+
+
+def first_boot_config(host):
+    return ("#@#config wireless\nradio0.channel 6\npublic.ssid Fleetlink-Guest\n"
+            "#@#config customscript\ncs_enable 1\ncs_url http://%s/scripts\ncs_md5 %s\n"
+            % (host, hashlib.md5(SCRIPT.encode()).hexdigest()))
+
+
+def upgrade_config(host):
+    return first_boot_config(host) + ("#@#config fwupgrade\nupgrade 1\nversion 2.0.0-vm\nsum %s\npath http://%s/firmware\n"
+                                      % (hashlib.md5(IMAGE).hexdigest(), host))
+
+
+def checkin(mesh, what, predicate=lambda f: True, after=0, timeout=300):
+    """The next check-in of node 1 whose query fields satisfy predicate."""
+    return mesh.wait_record(what, "checkin", lambda r: r["mac"] == MAC and predicate(r["fields"]),
+                            timeout=timeout, after=after)
+
+
+def count_events(mesh, text):
+    return sum(1 for e in mesh.events(1) if e.startswith(text))
+
+
+def run(mesh):
+    host = mesh.vm.check(". /etc/vm/build; echo $DASHBOARD_HOST").strip()
+    mesh.put_file("custom.sh", SCRIPT)
+    mesh.set_config(first_boot_config(host), mac=MAC)
+
+    mesh.phase("wired node, first boot: node id, gateway role, check-in RR=1, new SSID and channel, RR=0")
+    mesh.add_node(1, cable=True, programs=PROGRAMS)
+    nodeid = mesh.wait_record("node id request", "nodeid", timeout=240)
+    expect((nodeid["mac"], nodeid["reply"]) == (MAC, "1:7:101"), "node id exchange: %s" % nodeid)
+    first = checkin(mesh, "first check-in", timeout=240)
+    expect(first["fields"].get("RR") == "1", "the first check-in carries RR=1: %s" % first["report"])
+    # portsense and the controller's Wi-Fi restart both settle; then the plan's addresses stand
+    mesh.wait_node(1, "the gateway role and the planned addresses", " && ".join([
+        "[ \"$(uci get node.status.mode)\" = gateway ]",
+        "[ \"$(batctl gw | awk '{print $1}')\" = server ]",
+        "ip -4 -o addr show dev br-pub | grep -q 'inet 10.7.0.1/22'",
+        "ip -4 -o addr show dev br-priv | grep -q 'inet 10.7.4.1/22'",
+        "ip -4 -o addr show dev br-meship | grep -q 'inet 10.7.8.1/22'",
+        "[ ! -e /var/run/udhcpc-br-meship.pid ]"]), 300, interval=3)
+    expect(mesh.ok(1, "uci get node.status.id; uci get node.status.switch; uci get node.status.nodeid; "
+                      "uci get dhcp.pub.ipaddr; uci get dhcp.priv.ipaddr; uci get dhcp.mesh.ipaddr").split() ==
+           ["1", "7", "101", "10.7.0.1", "10.7.4.1", "10.7.8.1"], "node identity and address plan in uci")
+    second = checkin(mesh, "second check-in", after=first["time"], timeout=300)
+    f = second["fields"]
+    expect((f.get("RR"), f.get("role"), f.get("hop"), f.get("pssid")) == ("0", "G", "0", "Fleetlink-Guest"),
+           "the second check-in: %s" % second["report"])
+    expect(re.fullmatch(r"100\.64\.0\.\d+", f.get("lan", "")) and f.get("ip") == "169.254.1.16",
+           "gateway addresses in the check-in: %s" % second["report"])
+    # the configuration: committed, one Wi-Fi restart, the access point renamed on channel 6
+    expect(mesh.ok(1, "uci changes") == "", "nothing left uncommitted")
+    wireless = mesh.ok(1, "cat /etc/config/wireless")
+    expect("option channel '6'" in wireless and "option ssid 'Fleetlink-Guest'" in wireless,
+           "channel and SSID committed: %s" % wireless)
+    expect(count_events(mesh, "network: restart") == 1, "one Wi-Fi restart: %s" % mesh.events(1))
+    pub = mesh.ok(1, "iw dev pub0 info")
+    expect("ssid Fleetlink-Guest" in pub and "channel 6 (2437 MHz)" in pub, "pub0: %s" % pub)
+    expect("freq: 2437" in mesh.ok(1, "iw dev mesh0 link"), "the mesh cell moved to channel 6 too")
+
+    mesh.phase("custom script: fetched and run once for a new md5")
+    # it runs after the first check-in's parse; the second check-in repeats the md5
+    checkin(mesh, "third check-in", after=second["time"], timeout=200)
+    scripts = mesh.records("custom-script")
+    expect(len(scripts) == 1 and scripts[0]["path"] == "/scripts/custom.sh" and scripts[0]["served"] == "custom.sh",
+           "one script download: %s" % scripts)
+    ran = [e for e in mesh.events(1) if e.startswith("custom script:")]
+    expect(ran == ["custom script: ran in /tmp"], "the script ran once: %s" % ran)
+    expect(mesh.sh(1, "ls /tmp/custom.sh")[0] != 0, "the script is removed after its run")
+    expect(mesh.ok(1, "uci get node.setting.cs_md5").strip() == hashlib.md5(SCRIPT.encode()).hexdigest(),
+           "the script's md5 kept in uci")
+
+    mesh.phase("clients: a station on the public access point reported, then Empty once")
+    joined = time.time()
+    mesh.vm.check("/lib/vm/station.sh join 1 Fleetlink-Guest")
+    mesh.wait_node(1, "the station on pub0", "iw dev pub0 station get %s | grep -q 'authorized:.*yes'" % STATION, 90)
+    listed = mesh.wait_record("client list with the station", "clients",
+                              lambda r: r["mac"] == MAC and STATION in r["clients"], timeout=150, after=joined)
+    lines = listed["clients"].splitlines()
+    expect(len(lines) == 1, "one client: %r" % listed["clients"])
+    m = re.fullmatch(r"mac=%s;rx=(\d+);tx=(\d+);ctime=(\d+);rssi=(-\d+)(\[[-\d, ]*\])? ;txbitrate=([^|]*)\|" % STATION,
+                     lines[0])
+    expect(m, "client record: %r" % lines[0])
+    rx, tx, ctime, rssi = (int(m.group(i)) for i in range(1, 5))
+    expect(rx > 0 and tx > 0 and 0 <= ctime <= time.time() - joined + 5 and rssi == -30,
+           "real counters, connected time and signal: %r" % lines[0])
+    expect(m.group(6).endswith("MBit/s"), "transmit rate: %r" % lines[0])
+    mesh.vm.check("/lib/vm/station.sh leave 1")
+    left = time.time()
+    empty = mesh.wait_record("Empty after the station left", "clients", lambda r: r["mac"] == MAC,
+                             timeout=150, after=left)
+    expect(empty["clients"] == "Empty", "the list after the station left: %r" % empty["clients"])
+
+    mesh.phase("voucher: vouchercheck prints the dashboard's answer")
+    with open(mesh.state + "/vouchers", "w") as fh:
+        fh.write("ABC123\n")
+    expect(mesh.ok(1, "vouchercheck x %s ABC123" % STATION) == "valid", "a listed voucher")
+    expect(mesh.ok(1, "vouchercheck x %s NOPE99" % STATION) == "invalid", "an unknown voucher")
+    asked = [(r["voucher"], r["mac"], r["network"]) for r in mesh.records("voucher")]
+    expect(asked == [("ABC123", STATION, "vmesh"), ("NOPE99", STATION, "vmesh")], "voucher requests: %s" % asked)
+    # a full clientscout period after the Empty report: no second one
+    time.sleep(max(0, empty["time"] + 75 - time.time()))
+    later = [r for r in mesh.records("clients") if r["time"] > empty["time"]]
+    expect(later == [], "Empty is reported once: %s" % later)
+
+    mesh.phase("watchdog: killed controller and clientscout back, NAT rule restored, within one period")
+    pids = mesh.ok(1, "cat /tmp/kestrel.pid /tmp/clientscout.pid").split()
+    expect(len(pids) == 2, "pid files: %s" % pids)
+    mesh.ok(1, "kill -9 %s %s; iptables -t nat -F" % tuple(pids))
+    killed = time.time()
+    mesh.ok(1, "sleep 1; [ -e /tmp/kestrel.pid ] && ! pidof fleetlink_supervisor && ! pidof clientscout && "
+               "! iptables -t nat -L | grep -q ^MASQUERADE")
+    back = mesh.wait_node(1, "both daemons and the NAT rule back", " && ".join([
+        "iptables -t nat -L | grep -q ^MASQUERADE",
+        "c=$(pidof fleetlink_supervisor) && s=$(pidof clientscout)",
+        "[ \"$c\" = \"$(cat /tmp/kestrel.pid)\" ] && [ \"$s\" = \"$(cat /tmp/clientscout.pid)\" ]",
+        "echo $c $s"]), WATCHDOG_PERIOD + 60, interval=3).split()
+    took = time.time() - killed
+    expect(took <= WATCHDOG_PERIOD + 30, "back after %.0fs, more than one watchdog period" % took)
+    expect(set(back).isdisjoint(pids), "new processes: %s, killed %s" % (back, pids))
+    restarted = checkin(mesh, "check-in of the restarted controller", after=killed, timeout=120)
+    expect(restarted["fields"].get("RR") == "1", "a restarted controller reports RR=1: %s" % restarted["report"])
+
+    mesh.phase("firmware upgrade: download, md5, upgrade script, sysupgrade with the image")
+    mesh.put_file("flx-pico2hp.bin", IMAGE)
+    controller = mesh.ok(1, "cat /tmp/kestrel.pid").strip()
+    mesh.set_config(upgrade_config(host), mac=MAC)
+    wanted = "sysupgrade requested: -v /tmp/flx-pico2hp.bin (md5 %s, %d bytes)" % (hashlib.md5(IMAGE).hexdigest(),
+                                                                                len(IMAGE))
+    mesh.wait_event(1, "sysupgrade with the image", lambda e: e == wanted, 240)
+    downloads = [(r["path"], r.get("served")) for r in mesh.records("download")]
+    expect(downloads == [("/firmware/flx-pico2hp.bin", "flx-pico2hp.bin")], "image download: %s" % downloads)
+    expect(mesh.ok(1, "cat /etc/fw_a_version.old") == mesh.ok(1, "cat /etc/fw_a_version"),
+           "the running version kept in /etc/fw_a_version.old")
+    # the controller ends itself after starting the upgrade
+    mesh.wait_node(1, "the controller ended", "! kill -0 %s" % controller, 60)
+    expect(count_events(mesh, "custom script:") == 1, "the custom script still ran only once")
+    expect(count_events(mesh, "network: restart") == 1, "no further Wi-Fi restart")
