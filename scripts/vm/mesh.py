@@ -30,6 +30,13 @@ def expect(condition, message):
         raise ScenarioFailure(message)
 
 
+def gateway_address(line):
+    """The gateway's address in a line of the batman-adv gateway table: the
+    first field, or the second behind the mark of the selected gateway."""
+    fields = line.split()
+    return fields[1] if fields and fields[0] in ("*", "=>") and len(fields) > 1 else (fields or [""])[0]
+
+
 class Mesh:
     """The virtual machine, its nodes and the dashboard's records."""
 

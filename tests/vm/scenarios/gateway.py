@@ -6,12 +6,20 @@ import time
 from mesh import expect
 
 TIME_LIMIT = 1200
-PROGRAMS = ["watchdog", "fleetlink_supervisor", "clientscout", "ifcounter", "portsense"]
+# portsense runs when the cable's link comes up, here after the first check-in
+DAEMONS = ["watchdog", "fleetlink_supervisor", "clientscout", "ifcounter"]
 MAC = "02:4E:00:00:01:E0"
 STATION = "02:00:00:00:03:00"
 SCRIPT = "#!/bin/sh\n. /lib/vm/functions.sh\nvm_event \"custom script: ran in $(pwd)\"\n"
 IMAGE = bytes(range(256)) * 64  # 16 KiB standing in for a firmware image
 WATCHDOG_PERIOD = 180
+GATEWAY_STATE = " && ".join([
+    "[ \"$(uci get node.status.mode)\" = gateway ]",
+    "[ \"$(batctl gw | awk '{print $1}')\" = server ]",
+    "ip -4 -o addr show dev br-pub | grep -q 'inet 10.7.0.1/22'",
+    "ip -4 -o addr show dev br-priv | grep -q 'inet 10.7.4.1/22'",
+    "ip -4 -o addr show dev br-meship | grep -q 'inet 10.7.8.1/22'",
+    "[ ! -e /var/run/udhcpc-br-meship.pid ]"])
 
 
 def first_boot_config(host):
@@ -40,42 +48,49 @@ def run(mesh):
     mesh.put_file("custom.sh", SCRIPT)
     mesh.set_config(first_boot_config(host), mac=MAC)
 
-    mesh.phase("wired node, first boot: node id, gateway role, check-in RR=1, new SSID and channel, RR=0")
-    mesh.add_node(1, cable=True, programs=PROGRAMS)
-    nodeid = mesh.wait_record("node id request", "nodeid", timeout=240)
-    expect((nodeid["mac"], nodeid["reply"]) == (MAC, "1:7:101"), "node id exchange: %s" % nodeid)
+    mesh.phase("wired node, first boot: check-in RR=1 applies SSID, channel, custom script; portsense: node id, "
+               "gateway role, planned addresses; check-in RR=0")
+    mesh.add_node(1, cable=True, programs=DAEMONS)
     first = checkin(mesh, "first check-in", timeout=240)
-    expect(first["fields"].get("RR") == "1", "the first check-in carries RR=1: %s" % first["report"])
-    # portsense and the controller's Wi-Fi restart both settle; then the plan's addresses stand
-    mesh.wait_node(1, "the gateway role and the planned addresses", " && ".join([
-        "[ \"$(uci get node.status.mode)\" = gateway ]",
-        "[ \"$(batctl gw | awk '{print $1}')\" = server ]",
-        "ip -4 -o addr show dev br-pub | grep -q 'inet 10.7.0.1/22'",
-        "ip -4 -o addr show dev br-priv | grep -q 'inet 10.7.4.1/22'",
-        "ip -4 -o addr show dev br-meship | grep -q 'inet 10.7.8.1/22'",
-        "[ ! -e /var/run/udhcpc-br-meship.pid ]"]), 300, interval=3)
-    expect(mesh.ok(1, "uci get node.status.id; uci get node.status.switch; uci get node.status.nodeid; "
-                      "uci get dhcp.pub.ipaddr; uci get dhcp.priv.ipaddr; uci get dhcp.mesh.ipaddr").split() ==
-           ["1", "7", "101", "10.7.0.1", "10.7.4.1", "10.7.8.1"], "node identity and address plan in uci")
-    second = checkin(mesh, "second check-in", after=first["time"], timeout=300)
-    f = second["fields"]
-    expect((f.get("RR"), f.get("role"), f.get("hop"), f.get("pssid")) == ("0", "G", "0", "Fleetlink-Guest"),
-           "the second check-in: %s" % second["report"])
-    expect(re.fullmatch(r"100\.64\.0\.\d+", f.get("lan", "")) and f.get("ip") == "169.254.1.16",
-           "gateway addresses in the check-in: %s" % second["report"])
-    # the configuration: committed, one Wi-Fi restart, the access point renamed on channel 6
-    expect(mesh.ok(1, "uci changes") == "", "nothing left uncommitted")
-    wireless = mesh.ok(1, "cat /etc/config/wireless")
+    expect(first["fields"].get("RR") == "1" and first["fields"].get("pssid") == "Fleetlink Public",
+           "the first check-in: %s" % first["report"])
+    # the check-in ends with the custom script, after the Wi-Fi restart
+    mesh.wait_event(1, "the custom script", lambda e: e.startswith("custom script:"), 240)
+    expect(count_events(mesh, "network: restart") == 1, "one Wi-Fi restart: %s" % mesh.events(1))
+    wireless = mesh.ok(1, "uci changes; cat /etc/config/wireless")
     expect("option channel '6'" in wireless and "option ssid 'Fleetlink-Guest'" in wireless,
            "channel and SSID committed: %s" % wireless)
-    expect(count_events(mesh, "network: restart") == 1, "one Wi-Fi restart: %s" % mesh.events(1))
     pub = mesh.ok(1, "iw dev pub0 info")
     expect("ssid Fleetlink-Guest" in pub and "channel 6 (2437 MHz)" in pub, "pub0: %s" % pub)
     expect("freq: 2437" in mesh.ok(1, "iw dev mesh0 link"), "the mesh cell moved to channel 6 too")
 
-    mesh.phase("custom script: fetched and run once for a new md5")
-    # it runs after the first check-in's parse; the second check-in repeats the md5
-    checkin(mesh, "third check-in", after=second["time"], timeout=200)
+    # the cable's link event: the firmware runs portsense
+    mesh.ok(1, "/usr/bin/portsense >> /var/log/portsense.log 2>&1 &")
+    nodeid = mesh.wait_record("node id request", "nodeid", timeout=120)
+    expect((nodeid["mac"], nodeid["reply"]) == (MAC, "1:7:101"), "node id exchange: %s" % nodeid)
+    mesh.wait_node(1, "portsense done: gateway role, planned addresses", GATEWAY_STATE + " && ! pidof portsense",
+                   240, interval=3)
+    settled = time.time()
+    expect(mesh.ok(1, "uci get node.status.id; uci get node.status.switch; uci get node.status.nodeid; "
+                      "uci get dhcp.pub.ipaddr; uci get dhcp.priv.ipaddr; uci get dhcp.mesh.ipaddr").split() ==
+           ["1", "7", "101", "10.7.0.1", "10.7.4.1", "10.7.8.1"], "node identity and address plan in uci")
+    second = checkin(mesh, "a check-in of the gateway", after=settled, timeout=150)
+    f = second["fields"]
+    expect((f.get("RR"), f.get("role"), f.get("hop"), f.get("pssid")) == ("0", "G", "0", "Fleetlink-Guest"),
+           "the gateway's check-in: %s" % second["report"])
+    expect(re.fullmatch(r"100\.64\.0\.\d+", f.get("lan", "")) and f.get("ip") == "169.254.1.16",
+           "gateway addresses in the check-in: %s" % second["report"])
+
+    mesh.phase("Wi-Fi restart on a gateway: the mesh bridge keeps its address; the custom script ran once")
+    restarts = count_events(mesh, "dnsmasq: start")
+    mesh.set_config(first_boot_config(host) + "#@#config wireless\nprivate.ssid Fleetlink-Staff\n", mac=MAC)
+    mesh.wait_event(1, "the private network renamed", lambda e: "priv0 'Fleetlink-Staff'" in e, 200)
+    mesh.wait_node(1, "the Wi-Fi restart done", "[ $(grep -c 'dnsmasq: start' /var/log/vm-events) -gt %d ]" % restarts,
+                   120, interval=3)
+    expect(count_events(mesh, "network: restart") == 2, "a second Wi-Fi restart: %s" % mesh.events(1))
+    served = [e for e in mesh.events(1) if e.startswith("dnsmasq: start")][-1]
+    expect(served == "dnsmasq: start, serving: br-pub br-priv br-meship", "the gateway serves the mesh: %s" % served)
+    mesh.ok(1, GATEWAY_STATE)
     scripts = mesh.records("custom-script")
     expect(len(scripts) == 1 and scripts[0]["path"] == "/scripts/custom.sh" and scripts[0]["served"] == "custom.sh",
            "one script download: %s" % scripts)
@@ -93,7 +108,7 @@ def run(mesh):
                               lambda r: r["mac"] == MAC and STATION in r["clients"], timeout=150, after=joined)
     lines = listed["clients"].splitlines()
     expect(len(lines) == 1, "one client: %r" % listed["clients"])
-    m = re.fullmatch(r"mac=%s;rx=(\d+);tx=(\d+);ctime=(\d+);rssi=(-\d+)(\[[-\d, ]*\])? ;txbitrate=([^|]*)\|" % STATION,
+    m = re.fullmatch(r"mac=%s;rx=(\d+);tx=(\d+);ctime=(\d+);rssi=(-\d+)(\[[-\d, ]*\] )?;txbitrate=([^|]*)\|" % STATION,
                      lines[0])
     expect(m, "client record: %r" % lines[0])
     rx, tx, ctime, rssi = (int(m.group(i)) for i in range(1, 5))

@@ -2,7 +2,7 @@
 import re
 import time
 
-from mesh import expect
+from mesh import expect, gateway_address
 
 TIME_LIMIT = 1200
 PROGRAMS = ["watchdog", "fleetlink_supervisor", "clientscout", "ifcounter", "portsense"]
@@ -36,7 +36,7 @@ def run(mesh):
     table = mesh.wait_node(2, "node 1 in the gateway table",
                            "grep -q %s /sys/kernel/debug/batman_adv/bat0/gateways && "
                            "cat /sys/kernel/debug/batman_adv/bat0/gateways" % MESH0[1], 60).splitlines()
-    expect(len(table) == 2 and table[1].split()[1] == MESH0[1], "gateway table of node 2: %s" % table)
+    expect(len(table) == 2 and gateway_address(table[1]) == MESH0[1], "gateway table of node 2: %s" % table)
     mesh.ok(2, "/usr/sbin/batctl ping -c 4 %s >> /dev/null" % MESH0[1], timeout=60)
     expect(mesh.ok(2, "batctl gw | awk '{print $1}'").strip() == "client", "node 2 is gateway client")
     report = mesh.wait_record("node 2's check-in through the mesh", "checkin",

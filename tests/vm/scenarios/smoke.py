@@ -1,7 +1,8 @@
 """the machine and its stand-ins: isolation, one mesh, the uci store, the firmware stand-ins"""
-from mesh import expect
 import base64
 import re
+
+from mesh import expect, gateway_address
 
 TIME_LIMIT = 600
 
@@ -55,10 +56,6 @@ MESH0 = {1: "02:4e:00:00:01:10", 2: "02:4e:00:00:02:10"}
 
 def mesh_and_vlans(mesh):
     """two nodes: one ad-hoc cell, one batman-adv mesh, VLANs, gateway table, mesh DHCP"""
-    modules = [line.split()[0] for line in mesh.vm.check("lsmod").splitlines()[1:]]
-    for m in ("crc32c_generic", "mac80211_hwsim", "batman_adv", "8021q", "bridge", "veth"):
-        expect(m in modules, "module %s not loaded: %s" % (m, modules))
-    expect(len(mesh.vm.check("ls /sys/class/ieee80211").split()) == 4, "four simulated radios")
 
     # one ad-hoc cell over the simulated radios, seen in a real nl80211 station dump
     for n in (1, 2):
@@ -90,7 +87,7 @@ def mesh_and_vlans(mesh):
     table = mesh.wait_node(2, "gateway in the table", "grep -q %s /sys/kernel/debug/batman_adv/bat0/gateways && "
                            "cat /sys/kernel/debug/batman_adv/bat0/gateways" % MESH0[1], 60).splitlines()
     expect(table[0].startswith("[B.A.T.M.A.N. adv"), "table header: %s" % table)
-    expect(table[1].split()[1] == MESH0[1], "gateway line: %s" % table)
+    expect(gateway_address(table[1]) == MESH0[1], "gateway line: %s" % table)
     mesh.ok(2, "/usr/sbin/batctl ping -c 4 %s >> /dev/null" % MESH0[1])
     expect(mesh.ok(2, "batctl gw | awk '{print $1}'").strip() == "client", "node 2 is gateway client")
 
@@ -98,9 +95,11 @@ def mesh_and_vlans(mesh):
     # address over bat0.3 and reaches the dashboard through node 1
     mesh.ok(1, "ifconfig br-meship 10.7.8.1 netmask 255.255.252.0 up && /etc/init.d/dnsmasq restart && "
                "/usr/sbin/iptables -t nat -A POSTROUTING -j MASQUERADE")
-    mesh.ok(2, "udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 0 -n -i br-meship",
+    mesh.ok(2, "udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -b -i br-meship",
             timeout=90)
-    addr = mesh.ok(2, "ip -4 -o addr show dev br-meship")
+    # the client goes on in the background when the first discovers go unanswered
+    addr = mesh.wait_node(2, "a mesh lease", "ip -4 -o addr show dev br-meship | grep -q 'inet 10\\.7\\.' && "
+                          "ip -4 -o addr show dev br-meship", 90)
     expect(re.search(r"inet 10\.7\.(8|9|10|11)\.\d+/22", addr), "node 2 mesh address: %s" % addr)
     expect("default via 10.7.8.1 dev br-meship" in mesh.ok(2, "ip route"), "node 2 routes through node 1")
     expect(mesh.ok(2, "cat /var/run/udhcpc-br-meship.pid").strip().isdigit(), "udhcpc pid file")
@@ -182,6 +181,7 @@ def standins(mesh):
     """the firmware stand-ins: network applies channel and SSIDs, init scripts, iptables, reboot, passwd"""
     # /etc/init.d/network applies the committed channel and SSIDs to the radio
     mesh.ok(1, "uci set wireless.radio0.channel=6; uci set 'wireless.pub.ssid=Guest Net'; uci set wireless.priv.hidden=1; "
+               "uci set 'wireless.priv.ssid=Staff Net'; "
                "uci commit wireless; /etc/init.d/vlan stop; /etc/init.d/network restart; /etc/init.d/vlan start",
             timeout=120)
     pub = mesh.ok(1, "iw dev pub0 info")
@@ -198,7 +198,8 @@ def standins(mesh):
 
     # a simulated client associates with the private access point and leaves
     sta = mesh.vm.check("/lib/vm/station.sh mac 1").strip()
-    mesh.vm.check("/lib/vm/station.sh join 1 'Fleetlink Private' private-secret")
+    # (node 2 still offers "Fleetlink Private"; this name is node 1's alone)
+    mesh.vm.check("/lib/vm/station.sh join 1 'Staff Net' private-secret")
     # the 4-way handshake ends after the station appears: wait until it is authorized
     dump = mesh.wait_node(1, "the client on priv0", "iw dev priv0 station get %s | grep -q 'authorized:.*yes' && "
                           "iw dev priv0 station get %s" % (sta, sta), 60)
@@ -255,6 +256,10 @@ def standins(mesh):
 
 
 def run(mesh):
+    modules = [line.split()[0] for line in mesh.vm.check("lsmod").splitlines()[1:]]
+    for m in ("crc32c_generic", "mac80211_hwsim", "batman_adv", "8021q", "bridge", "veth"):
+        expect(m in modules, "module %s not loaded: %s" % (m, modules))
+    expect(len(mesh.vm.check("ls /sys/class/ieee80211").split()) == 4, "four simulated radios")
     mesh.add_node(1, cable=True)
     mesh.add_node(2, uci=["node.status.network=preset", "wireless.pub.hidden=1"])
     for n in (1, 2):
