@@ -100,3 +100,12 @@ bool b64_decode(const char* text, char* out, size_t cap) {
   }
   return true;
 }
+
+bool b64_complete(const char* text) {
+  size_t values = 0;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    if (*p == '=') return true;
+    if (alphabet_value(*p) >= 0) ++values;
+  }
+  return values % 4 == 0;
+}

@@ -28,6 +28,10 @@ bool b64_encode(const char* text, char* out, size_t cap);
 // when out was too small for everything decoded.
 bool b64_decode(const char* text, char* out, size_t cap);
 
+// True when the text ends its encoding properly: at a "=" or after a whole
+// group. An encoding cut short (a reply that ended early) is not complete.
+bool b64_complete(const char* text);
+
 template <size_t N>
 bool b64_encode(const char* text, FixedText<N>& out) {
   return b64_encode(text, out.data(), N);

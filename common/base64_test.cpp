@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -94,4 +95,13 @@ TEST(Base64, OutputsNeverPassTheirCapacity) {
   EXPECT_FALSE(b64_decode("Zm9vYmFy", dec, 4));
   EXPECT_STREQ("foo", dec);
   EXPECT_EQ('Z', dec[4]);
+}
+
+TEST(Base64, AnEncodingCutShortIsNotComplete) {
+  const std::pair<const char*, bool> cases[] = {
+      {"", true},          {"Zm9v", true},      {"Zm9vYg==", true}, {"Zm8=", true},
+      {"Zm9vYmFy\n", true}, {"Zm9\nv", true},   {"Zg==Zm9", true},  // the first "=" ends it
+      {"Zm9vY", false},    {"Zm9vYm", false},   {"Zm9vYmF", false}, {"Zm9 vY m", false},
+  };
+  for (const auto& [text, complete] : cases) EXPECT_EQ(complete, b64_complete(text)) << text;
 }

@@ -16,24 +16,24 @@
 
 // "\xF0\x9D\x9E\xAA" is U+1D7AA, the character between the dashes.
 //                                 pid file               already-running message              reaper quiet
-const DaemonSpec kControllerDaemon = {"/tmp/kestrel.pid", "Controller Already up and Running", true, false,
+const DaemonTraits kControllerDaemon = {"/tmp/kestrel.pid", "Controller Already up and Running", true, false,
                                       nullptr, nullptr, "FLX-DC", LOG_PID | LOG_CONS | LOG_PERROR, false};
-const DaemonSpec kClientscoutDaemon = {"/tmp/clientscout.pid", "Controller Already up and Running", false, false,
+const DaemonTraits kClientscoutDaemon = {"/tmp/clientscout.pid", "Controller Already up and Running", false, false,
                                        nullptr, nullptr, "WLClient-\xF0\x9D\x9E\xAA-0.1",
                                        LOG_PID | LOG_CONS | LOG_PERROR, false};
-const DaemonSpec kIfcounterDaemon = {"/tmp/netstat.pid", "Already up and Running", true, false,
+const DaemonTraits kIfcounterDaemon = {"/tmp/netstat.pid", "Already up and Running", true, false,
                                      nullptr, nullptr, "NetStats-\xF0\x9D\x9E\xAA-1",
                                      LOG_PID | LOG_CONS | LOG_PERROR, true};
-const DaemonSpec kWatchdogDaemon = {"/tmp/.watchdog.pid", "Watchdog Already up and Running", false, true,
+const DaemonTraits kWatchdogDaemon = {"/tmp/.watchdog.pid", "Watchdog Already up and Running", false, true,
                                     nullptr, nullptr, "NodeGuard", LOG_CONS | LOG_PERROR, false};
 
 namespace {
 
-const DaemonSpec* g_spec = nullptr;
+const DaemonTraits* g_daemon = nullptr;
 int g_pid_fd = -1;
 volatile sig_atomic_t g_last_reaped = 0;
 
-int frame_priority() { return g_spec && g_spec->quiet ? LOG_DEBUG : LOG_INFO; }
+int frame_priority() { return g_daemon && g_daemon->quiet ? LOG_DEBUG : LOG_INFO; }
 
 void install(int sig, const struct sigaction& sa, int fail_priority) {
   if (sigaction(sig, &sa, nullptr) == 0) return;
@@ -41,18 +41,18 @@ void install(int sig, const struct sigaction& sa, int fail_priority) {
   exit(1);
 }
 
-void install_handlers(const DaemonSpec& spec) {
+void install_handlers(const DaemonTraits& traits) {
   const int kAuthEmergency = LOG_AUTH | LOG_EMERG;  // priority value 32
   struct sigaction sa;
   memset(&sa, 0, sizeof(sa));
   sigemptyset(&sa.sa_mask);
-  if (spec.child_reaper) {
+  if (traits.child_reaper) {
     sa.sa_handler = on_child_exit;
     sa.sa_flags = SA_RESTART;
     install(SIGCHLD, sa, kAuthEmergency);
   }
   sa.sa_handler = SIG_IGN;
-  sa.sa_flags = spec.child_reaper ? SA_RESTART : 0;
+  sa.sa_flags = traits.child_reaper ? SA_RESTART : 0;
   install(SIGPIPE, sa, kAuthEmergency);
   // No SA_RESTART: a termination signal must end the wait it interrupts.
   sa.sa_handler = on_terminate;
@@ -89,11 +89,11 @@ void detach(const char* working_dir) {
 
 }  // namespace
 
-void daemonize(const char* working_dir, const DaemonSpec& spec) {
-  g_spec = &spec;
-  g_pid_fd = host_open(spec.pid_file, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+void daemonize(const char* working_dir, const DaemonTraits& traits) {
+  g_daemon = &traits;
+  g_pid_fd = host_open(traits.pid_file, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (g_pid_fd < 0 || lockf(g_pid_fd, F_TLOCK, 0) != 0) {
-    log_printf(LOG_INFO, "%s", spec.already_running);
+    log_printf(LOG_INFO, "%s", traits.already_running);
     exit(1);
   }
   // Started by init: already a daemon. Nothing is installed, the pid file
@@ -101,13 +101,13 @@ void daemonize(const char* working_dir, const DaemonSpec& spec) {
   if (getppid() == 1) return;
 
   log_printf(frame_priority(), "Initializing signal handlers");
-  install_handlers(spec);
+  install_handlers(traits);
   start_termination_handling(terminate_daemon);
 
   pid_t pid = fork();
   if (pid < 0) exit(1);
   if (pid > 0) {
-    if (spec.quiet) {
+    if (traits.quiet) {
       log_printf(LOG_DEBUG, "Child process created: %d\n", pid);
     } else {
       out_printf("Child process created: %d\n", pid);
@@ -120,10 +120,10 @@ void daemonize(const char* working_dir, const DaemonSpec& spec) {
   detach(working_dir);
 }
 
-void start_daemon(const DaemonSpec& spec) {
-  if (!spec.log_after_frame) host().open_log(spec.log_ident, spec.log_options);
-  daemonize("/tmp/", spec);
-  if (spec.log_after_frame) host().open_log(spec.log_ident, spec.log_options);
+void start_daemon(const DaemonTraits& traits) {
+  if (!traits.log_after_frame) host().open_log(traits.log_ident, traits.log_options);
+  daemonize("/tmp/", traits);
+  if (traits.log_after_frame) host().open_log(traits.log_ident, traits.log_options);
 }
 
 void on_child_exit(int sig) {
@@ -153,13 +153,13 @@ void release_resources() {
     close(g_pid_fd);
     g_pid_fd = -1;
   }
-  if (g_spec && g_spec->before_pid_removal) g_spec->before_pid_removal();
-  if (g_spec && host_unlink(g_spec->pid_file) != 0) {
+  if (g_daemon && g_daemon->before_pid_removal) g_daemon->before_pid_removal();
+  if (g_daemon && host_unlink(g_daemon->pid_file) != 0) {
     log_printf(frame_priority(), "Failed to clean up the resources");
   } else {
     log_printf(frame_priority(), "Resource cleared");
   }
-  if (g_spec && g_spec->after_pid_removal) g_spec->after_pid_removal();
+  if (g_daemon && g_daemon->after_pid_removal) g_daemon->after_pid_removal();
 }
 
 void terminate_daemon(int sig) {

@@ -4,7 +4,7 @@
 
 #include <signal.h>
 
-struct DaemonSpec {
+struct DaemonTraits {
   const char* pid_file;
   const char* already_running;  // logged when the pid file exists or is locked
   bool child_reaper;            // installs on_child_exit for SIGCHLD
@@ -21,16 +21,16 @@ struct DaemonSpec {
 };
 
 // The four daemons; each program fills in its clean-up hooks.
-extern const DaemonSpec kControllerDaemon;
-extern const DaemonSpec kClientscoutDaemon;
-extern const DaemonSpec kIfcounterDaemon;
-extern const DaemonSpec kWatchdogDaemon;
+extern const DaemonTraits kControllerDaemon;
+extern const DaemonTraits kClientscoutDaemon;
+extern const DaemonTraits kIfcounterDaemon;
+extern const DaemonTraits kWatchdogDaemon;
 
 // Returns only in the daemon (or at once when the parent is init); every
 // failure ends the process.
-void daemonize(const char* working_dir, const DaemonSpec& spec);
+void daemonize(const char* working_dir, const DaemonTraits& traits);
 // Opens the program's log and runs the frame with "/tmp/", in the program's order.
-void start_daemon(const DaemonSpec& spec);
+void start_daemon(const DaemonTraits& traits);
 
 // Handlers. on_terminate records the signal; the main flow then ends the
 // daemon at its next wait (see common/signals.h).

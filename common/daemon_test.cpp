@@ -176,3 +176,26 @@ TEST_F(DaemonFrame, StartedByInitItStaysInTheForegroundWithDefaultSignals) {
   EXPECT_EQ("ppid=1\nlocked\nstatus=143\n", slurp(marker));
   EXPECT_EQ("", slurp(pid_file));
 }
+
+TEST_F(DaemonFrame, APidFileThatIsALinkIsNeverFollowedNorWrittenThrough) {
+  // A link to a file that exists, and one to a file that does not yet.
+  std::string victim = dir + "/victim";
+  std::string absent = dir + "/absent";
+  {
+    std::ofstream(victim) << "keep me\n";
+  }
+  for (const std::string& target : {victim, absent}) {
+    SCOPED_TRACE(target);
+    unlink(pid_file.c_str());
+    ASSERT_EQ(0, symlink(target.c_str(), pid_file.c_str()));
+    int status = start("sleep");
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(1, WEXITSTATUS(status));  // as for a daemon that already runs
+    char link[512] = {0};
+    EXPECT_EQ(static_cast<ssize_t>(target.size()), readlink(pid_file.c_str(), link, sizeof(link) - 1));
+    EXPECT_EQ(target, link);
+  }
+  EXPECT_EQ("keep me\n", slurp(victim));
+  EXPECT_FALSE(exists(absent));
+  EXPECT_EQ("", slurp(marker));  // no daemon came up
+}

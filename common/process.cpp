@@ -16,15 +16,39 @@ namespace {
 
 enum class StatRead { kOk, kMissing, kUnparsed };
 
+// "<pid> (<name>) <state> ...": the name runs to the last ")" of the line,
+// because a process may give itself a name that holds ") " and would
+// otherwise pass for another one.
+bool parse_stat_line(const char* line, ProcessEntry& entry) {
+  char* end = nullptr;
+  entry.pid = strtol(line, &end, 10);
+  if (end == line) return false;
+  while (*end == ' ' || *end == '\t') ++end;
+  if (*end != '(') return false;
+  const char* name = end + 1;
+  const char* close = strrchr(name, ')');
+  if (!close || close == name) return false;
+  size_t len = static_cast<size_t>(close - name);
+  if (len >= sizeof(entry.name)) len = sizeof(entry.name) - 1;
+  memcpy(entry.name, name, len);
+  entry.name[len] = '\0';
+  const char* p = close + 1;
+  while (*p == ' ' || *p == '\t' || *p == '\n') ++p;
+  if (!*p) return false;
+  entry.state = *p;
+  return true;
+}
+
 StatRead read_stat(long pid, ProcessEntry& entry) {
   FixedText<512> path;
   path.format("/proc/%ld/stat", pid);
   FILE* f = host_fopen(path, "r");
   if (!f) return StatRead::kMissing;
   memset(&entry, 0, sizeof(entry));
-  int fields = fscanf(f, "%ld (%99[^)]) %c", &entry.pid, entry.name, &entry.state);
+  char line[512];
+  bool parsed = fgets(line, sizeof(line), f) && parse_stat_line(line, entry);
   fclose(f);
-  return fields == 3 ? StatRead::kOk : StatRead::kUnparsed;
+  return parsed ? StatRead::kOk : StatRead::kUnparsed;
 }
 
 void report(const char* message, bool perror_style) {

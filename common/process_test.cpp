@@ -102,3 +102,25 @@ TEST(RealProc, FindsThisProcessAndMissesAnUnknownName) {
   EXPECT_GT(find_pid_by_name("no-such-process"), -2);
   EXPECT_EQ(-1, find_pid_by_name("no-such-process"));
 }
+
+TEST_F(FakeProc, ANameHoldingAClosingParenthesisNeverPassesForAnother) {
+  // A process may name itself "chilli) S 1" (15 characters); its stat line
+  // then reads "500 (chilli) S 1) R 1 ...", and only the last ")" ends the name.
+  fake.add_process(500, "chilli) S 1", 'R');
+  EXPECT_EQ(-1, find_pid_by_name("chilli"));
+  EXPECT_FALSE(process_has_name(500, "chilli"));
+  char state = 0;
+  EXPECT_EQ(500, find_pid_by_name("chilli) S 1", &state));
+  EXPECT_EQ('R', state);
+  // Names with blanks and parentheses of their own, as the kernel prints them.
+  fake.add_process(600, "(sd-pam)", 'S');
+  fake.add_process(700, "kworker/0:1 (x)", 'I');
+  EXPECT_TRUE(process_has_name(600, "(sd-pam)"));
+  EXPECT_EQ(700, find_pid_by_name("kworker/0:1 (x)", &state));
+  EXPECT_EQ('I', state);
+  // A line without its closing parenthesis or state does not parse.
+  for (const char* broken : {"800 (lonely S 1\n", "800 (lonely)\n", "800 () S\n", "(lonely) S\n"}) {
+    fake.write("/proc/800/stat", broken);
+    EXPECT_FALSE(process_has_name(800, "lonely")) << broken;
+  }
+}

@@ -2,6 +2,8 @@
 
 #include <linux/nl80211.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -135,9 +137,15 @@ int append_client_record(const char* text) {
   if (!f) return 1;
   int fd = fileno(f);
   flock(fd, LOCK_EX);
-  fprintf(f, "%s\n", text);
-  fflush(f);
+  // A record that does not fit a full /tmp is taken back whole: half of it
+  // would join the next record into one broken line.
+  struct stat st;
+  off_t before = fstat(fd, &st) == 0 ? st.st_size : -1;
+  bool ok = fprintf(f, "%s\n", text) >= 0;
+  ok = fflush(f) == 0 && ok;
+  if (!ok && before >= 0 && ftruncate(fd, before) != 0) {
+  }
   flock(fd, LOCK_UN);
   fclose(f);
-  return 0;
+  return ok ? 0 : 1;
 }

@@ -41,5 +41,6 @@ void format_client_record(const char* mac, nlattr* const sta[], const char* chai
 
 // Appends text and "\n" to /tmp/.clients under an exclusive flock, so a
 // concurrent writer's line is never interleaved. 0, or 1 when the file
-// cannot be opened.
+// cannot be opened or the record not written whole (the file then keeps
+// what it held before).
 int append_client_record(const char* text);

@@ -67,13 +67,29 @@ int exchange_report(int sock, const DashboardConfig& dashboard, const DeviceIden
   return read_dashboard_reply(sock, reply.data(), ReplyText::capacity(), ReplyForm::kController);
 }
 
+// A reply cut short, by a dashboard that closed in the middle of it or by
+// the end of the reply area, may end inside a line, whose value would be
+// applied cut (an SSID or a key shortened, channel 11 taken as 1): its
+// unfinished last line is dropped, the whole lines before it are kept.
+void drop_unfinished_line(ConfigText& text) {
+  char* end = strrchr(text.data(), '\n');
+  size_t keep = end ? static_cast<size_t>(end - text.data()) + 1 : 0;
+  if (keep == text.size()) return;
+  out_line("Reply cut short: its unfinished last line is not applied");
+  text.data()[keep] = '\0';
+}
+
 // Keeps the decoded configuration of an accepted reply and applies it. The
 // file is replaced whole, so the parser never reads half a configuration.
 void apply_reply(const ReplyText& reply, size_t len, NodeConfig& config) {
   log_printf(LOG_DEBUG, "Response received:Succeed");
   ConfigText text;
   const char* payload = reply_payload(reply, len);
-  if (payload) b64_decode(payload, text);
+  if (payload) {
+    b64_decode(payload, text);
+    bool area_full = len + 1 >= ReplyText::capacity();
+    if (area_full || !b64_complete(payload)) drop_unfinished_line(text);
+  }
   if (replace_file_text(kReceivedFile, text) != 0) {
     out_line("Unable to open  Kestrel received file");
     return;

@@ -21,9 +21,9 @@ void release_controller_records() {
 }
 
 void start_controller_daemon() {
-  static DaemonSpec spec = kControllerDaemon;
-  spec.after_pid_removal = release_controller_records;
-  start_daemon(spec);
+  static DaemonTraits traits = kControllerDaemon;
+  traits.after_pid_removal = release_controller_records;
+  start_daemon(traits);
 }
 
 int checkin_interval_minutes(const char* text) { return decimal_value(text); }

@@ -1,10 +1,9 @@
 #include <errno.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "common/atomic_file.h"
 #include "common/host.h"
 #include "common/text.h"
 #include "controller/reboot_settings.h"
@@ -12,10 +11,9 @@
 namespace {
 
 const char kCrontabDir[] = "/etc/crontabs";
-const char kCrontab[] = "/etc/crontabs/root";
-// Beside the crontab, so that the rename into place is atomic; cron skips
+// Rewritten beside itself ("root.tmp") and renamed into place; cron skips
 // file names with a dot, so it never reads the half-written file as a table.
-const char kRewrite[] = "/etc/crontabs/root.new";
+const char kCrontab[] = "/etc/crontabs/root";
 
 using ScheduleLine = FixedText<64>;
 
@@ -83,12 +81,6 @@ bool copy_without_reboot_line(FILE* in, FILE* out, const Schedule& s, bool& had_
   return !ferror(in);
 }
 
-// Flushes the rewrite to the flash; false when any of it could not be written.
-bool finish(FILE* out) {
-  bool ok = fflush(out) == 0 && fsync(fileno(out)) == 0 && !ferror(out);
-  return fclose(out) == 0 && ok;
-}
-
 }  // namespace
 
 void write_reboot_schedule(int enable, const char* date, int hour) {
@@ -100,23 +92,18 @@ void write_reboot_schedule(int enable, const char* date, int hour) {
   if (!in && !(s.enable == 1 && s.has_line)) return;
   if (!in) host_mkdir(kCrontabDir, 0755);
 
-  FILE* out = host_fopen(kRewrite, "w");
-  if (!out) {
+  AtomicFile out;
+  if (!out.open(kCrontab, 0600)) {
     if (in) fclose(in);
     return;
   }
-  struct stat st;
-  mode_t mode = in && fstat(fileno(in), &st) == 0 ? st.st_mode & 07777 : 0600;
-  fchmod(fileno(out), mode);
-
   bool had_reboot_line = false;
   bool read_ok = true;
   if (in) {
-    read_ok = copy_without_reboot_line(in, out, s, had_reboot_line);
+    read_ok = copy_without_reboot_line(in, out.file(), s, had_reboot_line);
     fclose(in);
   }
-  if (!had_reboot_line && s.enable == 1 && s.has_line) fputs(s.added, out);
-  bool written = finish(out);
-  if (read_ok && written && host_rename(kRewrite, kCrontab) == 0) return;
-  host_unlink(kRewrite);
+  if (!had_reboot_line && s.enable == 1 && s.has_line) fputs(s.added, out.file());
+  // A crontab that could not be read whole is kept as it is.
+  if (read_ok) out.commit();
 }

@@ -23,8 +23,8 @@ int parse_script_url(const char* url, ScriptUrl& out);
 
 // Sends the script request on the connected socket and writes the reply's
 // script, from its "#!/b..." line on, to /tmp/custom.sh. 0 when a whole
-// script was written; 1 when the reply held none or ended with an error
-// (no file is left then). Ends the controller when the file cannot be
+// script was written; 1 when the reply held none, ended with an error or
+// went on beyond 1 MiB (no file is left then). Ends the controller when the file cannot be
 // written in full.
 int fetch_custom_script(int sock, const char* host, const char* page);
 

@@ -1,9 +1,7 @@
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
+#include "common/atomic_file.h"
 #include "common/host.h"
 #include "common/output.h"
 #include "common/runner.h"
@@ -83,13 +81,6 @@ bool walk(FILE* config, FILE* updates, char separator, FILE* out) {
   return r == Read::kEnd;
 }
 
-// Flushes the merged file to the flash before it replaces the old one, so
-// that a power cut leaves one whole file or the other.
-bool finish(FILE* out) {
-  bool ok = fflush(out) == 0 && fsync(fileno(out)) == 0;
-  return fclose(out) == 0 && ok;
-}
-
 }  // namespace
 
 int merge_portal_config(const char* config_file, const char* new_settings, int kind) {
@@ -117,32 +108,24 @@ int merge_portal_config(const char* config_file, const char* new_settings, int k
     return 1;
   }
 
-  // Beside the configuration file, so that the rename replaces it in one step.
-  PathText merged;
-  merged.format("%s.tmp", config_file);
-  FILE* out = merged.size() == strlen(config_file) + 4 ? host_fopen(merged, "w") : nullptr;
-  if (!out) {
+  // Beside the configuration file, so that the rename replaces it in one
+  // step and a power cut leaves one whole file or the other.
+  AtomicFile out;
+  if (!out.open(config_file, 0644)) {
     out_line("Unable to open temporary file!!");
     fclose(config);
     fclose(updates);
     return 0;
   }
-  bool ok = walk(config, updates, portal->separator, out);
+  bool ok = walk(config, updates, portal->separator, out.file());
   fclose(config);
   fclose(updates);
-  ok = finish(out) && ok;
+  if (ok) {
+    host().sleep(1);
+    ok = out.commit() == 0;
+  }
   if (!ok) {
     out_printf("Unable to merge %s: left as it was\n", config_file);
-    host_unlink(merged);
-    return 1;
-  }
-  host().sleep(1);
-
-  struct stat st;
-  if (host_stat(config_file, &st) == 0) host_chmod(merged, st.st_mode & 07777);
-  if (host_rename(merged, config_file) != 0) {
-    err_perror("Old:");
-    host_unlink(merged);
     return 1;
   }
   if (host_unlink(new_settings) != 0) err_perror("New:");

@@ -51,7 +51,7 @@ class Reboot : public ControllerTest {
   }
   // Nothing is left beside the crontab, and no shell command ran.
   void expect_clean_rewrite() {
-    EXPECT_FALSE(fake.exists("/etc/crontabs/root.new"));
+    EXPECT_FALSE(fake.exists("/etc/crontabs/root.tmp"));
     EXPECT_FALSE(fake.exists("/tmp/croot"));
     EXPECT_TRUE(runs().empty());
   }

@@ -14,6 +14,9 @@ namespace {
 
 constexpr size_t kChunk = 30000;
 constexpr size_t kRequestCap = 5012;
+// /tmp lives in the node's few tens of MB of RAM: a download that goes on
+// and on must not fill it. No custom script comes near this size.
+constexpr size_t kScriptLimit = 1024 * 1024;
 
 // The script starts at the first '#' of a chunk when "!/b" follows it, as in
 // "#!/bin/sh"; the status line and headers before it are dropped. Only the
@@ -47,6 +50,7 @@ int fetch_custom_script(int sock, const char* host_name, const char* page) {
   host_unlink(kCustomScriptFile);
   static char chunk[kChunk];
   FILE* file = nullptr;
+  size_t written = 0;
   ssize_t n;
   while ((n = recv_piece(sock, chunk, sizeof(chunk))) > 0) {
     const char* from = chunk;
@@ -62,7 +66,15 @@ int fetch_custom_script(int sock, const char* host_name, const char* page) {
         return 1;
       }
     }
+    if (written + len > kScriptLimit) {
+      fclose(file);
+      host_unlink(kCustomScriptFile);
+      out_printf("Script from %s longer than %u bytes: nothing to run\n", host_name,
+                 static_cast<unsigned>(kScriptLimit));
+      return 1;
+    }
     if (fwrite(from, 1, len, file) < len) write_failed(file);
+    written += len;
   }
   if (n < 0) {
     if (errno == EAGAIN) {

@@ -54,8 +54,10 @@ bool read_suite_list(const uint8_t*& p, size_t& left, uint8_t (*bit)(const uint8
 
 uint8_t freq_to_channel(int freq) {
   if (freq == 2484) return 14;
-  if (freq < 2484) return static_cast<uint8_t>((freq - 2407) / 5);
-  return static_cast<uint8_t>(freq / 5 - 1000);
+  // Wide arithmetic: the frequency of a broken reply may be any 32 bits.
+  long long f = freq;
+  if (f < 2484) return static_cast<uint8_t>((f - 2407) / 5);
+  return static_cast<uint8_t>(f / 5 - 1000);
 }
 
 uint8_t signal_quality(int signal) {

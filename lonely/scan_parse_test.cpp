@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,9 @@ Bytes wpa_vendor(const Bytes& body) {
 TEST(ScanNumbers, ChannelFromFrequency) {
   for (int n = 1; n <= 13; ++n) EXPECT_EQ(n, freq_to_channel(2407 + 5 * n)) << n;
   EXPECT_EQ(14, freq_to_channel(2484));
+  // A broken reply's frequency may be any 32 bits: no overflow, whatever comes out.
+  EXPECT_EQ(133, freq_to_channel(INT_MIN));
+  EXPECT_EQ(177, freq_to_channel(INT_MAX));
   EXPECT_EQ(36, freq_to_channel(5180));
   EXPECT_EQ(165, freq_to_channel(5825));
 }

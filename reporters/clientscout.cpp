@@ -49,9 +49,9 @@ int interface_selected(const char* section) {
 void remove_client_list() { host_unlink(kClientsFile); }
 
 void start_clientscout_daemon() {
-  static DaemonSpec spec = kClientscoutDaemon;
-  spec.after_pid_removal = remove_client_list;
-  start_daemon(spec);
+  static DaemonTraits traits = kClientscoutDaemon;
+  traits.after_pid_removal = remove_client_list;
+  start_daemon(traits);
 }
 
 void prepare_clientscout(ClientScout& scout, const ClientscoutNode& node) {

@@ -102,9 +102,9 @@ int report_statistics(const StatsConfig& config, const char* identity, const cha
 }
 
 void start_ifcounter_daemon() {
-  static DaemonSpec spec = kIfcounterDaemon;
-  spec.before_pid_removal = clear_stats_config;
-  start_daemon(spec);
+  static DaemonTraits traits = kIfcounterDaemon;
+  traits.before_pid_removal = clear_stats_config;
+  start_daemon(traits);
 }
 
 int prepare_ifcounter(Ifcounter& counter, MacReader read_mac) {

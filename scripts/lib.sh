@@ -20,4 +20,7 @@ need_packages() {
 BUILD_PACKAGES=(cmake make g++ pkg-config libnl-3-dev libnl-genl-3-dev googletest libgtest-dev
                 iproute2 util-linux procps)
 
+# The fuzz tier's compiler and libFuzzer (with the sanitizers' run-times).
+FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+
 jobs() { nproc 2>/dev/null || echo 2; }

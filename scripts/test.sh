@@ -57,6 +57,8 @@ tier_mips() {
   scripts/mips.sh
 }
 
+tier_fuzz() { scripts/fuzz.sh; }
+
 # The virtual mesh: the programs on simulated nodes in a QEMU machine (scripts/vm, tests/vm).
 tier_vm() {
   . scripts/vm/vm-lib.sh
@@ -69,7 +71,7 @@ tier_vm() {
   build_native && scripts/vm/build-image.sh && /usr/bin/python3 tests/vm/run.py --jobs "$(jobs)"
 }
 
-all_tiers=(unit probe program sanitizers mips vm)
+all_tiers=(unit probe program sanitizers mips fuzz vm)
 wanted=("$@")
 [ ${#wanted[@]} -eq 0 ] && wanted=("${all_tiers[@]}")
 

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "common/testing/http_server.h"
+#include "common/testing/private_tmp.h"
 #include "controller/checkin_test_support.h"
 
 using checkin_test::config_reply;
@@ -132,7 +133,7 @@ class Node : public ::testing::Environment {
     }
     if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
+        !mount_private_tmp()) {
       g_skip_reason = "cannot create network and mount namespaces with a private /tmp here";
       return;
     }

@@ -45,6 +45,7 @@
 #include "common/base64.h"
 #include "common/build_config.h"
 #include "common/testing/http_server.h"
+#include "common/testing/private_tmp.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ const char kRecordingStandIn[] = "#!/bin/sh\necho \"$0 $*\" >> /tmp/.node/starte
 std::string build_node() {
   if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0) return "cannot mount /proc";
   if (mount("sysfs", "/sys", "sysfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0) return "cannot mount /sys";
-  if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) return "cannot mount a tmpfs on /tmp";
+  if (!mount_private_tmp()) return "cannot mount a tmpfs on /tmp";
   if (system("ip link set lo up && "
              "ip link add eth0 address 02:00:00:00:00:01 type veth peer name eth0-peer && "
              "ip link add mesh0 type veth peer name mesh0-peer && "

@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr size_t kAnswerLimit = 64 * 1024;
+
 bool unreserved(unsigned char c, const char* keep) {
   if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
   if (c == '-' || c == '.' || c == '_' || c == '~') return true;
@@ -86,7 +88,14 @@ void validate_voucher(int sock, const char* query, const char* host_name) {
   char chunk[4097];
   memset(chunk, 0, sizeof(chunk));
   AnswerPrinter printer;
+  size_t total = 0;
   for (;;) {
+    // An answer is a few words: a dashboard that never stops sending must
+    // not keep the portal's log-in waiting for ever.
+    if (total >= kAnswerLimit) {
+      err_printf("Reply longer than %u bytes: the rest is not read\n", static_cast<unsigned>(kAnswerLimit));
+      return;
+    }
     ssize_t n = recv_piece(sock, chunk, sizeof(chunk) - 1);
     if (n == 0) return;
     if (n < 0) {
@@ -99,6 +108,7 @@ void validate_voucher(int sock, const char* query, const char* host_name) {
     }
     chunk[n] = '\0';
     printer.feed(chunk, static_cast<size_t>(n));
+    total += static_cast<size_t>(n);
   }
 }
 

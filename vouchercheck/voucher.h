@@ -22,7 +22,8 @@ bool build_voucher_query(const char* voucher, const char* mac, const char* netwo
 
 // Sends the voucher request on the connected socket and prints the answer:
 // the reply after its first "#" and the two characters behind it. A reply
-// without "#" prints nothing.
+// without "#" prints nothing; one that goes on beyond 64 KiB is not read
+// further.
 void validate_voucher(int sock, const char* query, const char* host);
 
 // The program: argv[1] is not used, argv[2] is the client's MAC address and

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -197,4 +198,18 @@ TEST_F(Vouchercheck, SilentDashboardTimesOut) {
   EXPECT_EQ(0, run({"vouchercheck", "x", "00:11:22:33:44:55", "ABC123"}));
   EXPECT_EQ("val", fake.stdout_text);
   EXPECT_EQ("recv() timed out.\n", fake.stderr_text);
+}
+
+TEST_F(Vouchercheck, AReplyThatNeverEndsIsReadNoFurtherThan64KiB) {
+  ServerReply endless = ServerReply::segments(std::vector<std::string>(40, std::string(4096, 'v')), Millis(0));
+  endless.pieces.front() = std::string(kHead) + "#@#" + endless.pieces.front();
+  endless.hold = true;  // and the connection never closes
+  server.script(endless);
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, run({"vouchercheck", "x", "00:11:22:33:44:55", "ABC123"}));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_GE(fake.stdout_text.size(), 60000u);
+  EXPECT_LE(fake.stdout_text.size(), 64u * 1024 + 4096);
+  EXPECT_EQ(std::string(fake.stdout_text.size(), 'v'), fake.stdout_text);
+  EXPECT_EQ("Reply longer than 65536 bytes: the rest is not read\n", fake.stderr_text);
 }

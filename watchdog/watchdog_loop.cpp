@@ -13,8 +13,8 @@ bool bring_up_running() { return process_exists("portsense") || process_exists("
 }  // namespace
 
 void start_watchdog_daemon() {
-  static DaemonSpec spec = kWatchdogDaemon;
-  start_daemon(spec);
+  static DaemonTraits traits = kWatchdogDaemon;
+  start_daemon(traits);
 }
 
 void startup_wait() {

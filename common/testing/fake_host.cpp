@@ -43,18 +43,43 @@ std::string unquote(const std::string& v) {
   return out;
 }
 
+// Splits a command line at the ";" that the shell would see: not inside
+// quotes, not escaped, so a quoted value holding ";" stays whole.
+std::vector<std::string> shell_parts(const std::string& command) {
+  std::vector<std::string> parts(1);
+  char quote = 0;
+  for (size_t i = 0; i < command.size(); ++i) {
+    char c = command[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\\' && i + 1 < command.size()) {
+      parts.back() += c;
+      c = command[++i];
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == ';') {
+      parts.emplace_back();
+      continue;
+    }
+    parts.back() += c;
+  }
+  return parts;
+}
+
 }  // namespace
 
 FakeHost::FakeHost() {
-  char tmpl[] = "/tmp/fakehost.XXXXXX";
-  char* dir = mkdtemp(tmpl);
+  // TMPDIR may name a faster place (the fuzz tier uses a tmpfs).
+  const char* base = getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base == '/' ? base : "/tmp") + "/fakehost.XXXXXX";
+  char* dir = mkdtemp(tmpl.data());
   root_ = dir ? dir : "/tmp";
   // The folders every node has.
   for (const char* d : {"/tmp", "/etc", "/var", "/var/run"}) mkdir((root_ + d).c_str(), 0755);
 }
 
 FakeHost::~FakeHost() {
-  if (root_.rfind("/tmp/fakehost.", 0) == 0) {
+  if (root_.find("/fakehost.") != std::string::npos) {
     std::string cmd = "rm -rf '" + root_ + "'";
     if (system(cmd.c_str()) != 0) {
     }
@@ -99,9 +124,7 @@ void FakeHost::add_process(long pid, const std::string& name, char state) {
 
 void FakeHost::apply_uci(const std::string& command) {
   // Each ";"-joined part of the line may be a "uci set key=value".
-  std::stringstream parts(command);
-  std::string part;
-  while (std::getline(parts, part, ';')) {
+  for (std::string part : shell_parts(command)) {
     part = trim(part);
     const std::string set = "uci set ";
     if (part.rfind(set, 0) != 0) continue;
@@ -112,6 +135,18 @@ void FakeHost::apply_uci(const std::string& command) {
     while (!value.empty() && value.back() == '\n') value.pop_back();
     uci[assignment.substr(0, eq)] = unquote(value);
   }
+}
+
+void FakeHost::forget() {
+  commands.clear();
+  events.clear();
+  stdout_text.clear();
+  stderr_text.clear();
+  logs.clear();
+  sleeps.clear();
+  kills.clear();
+  for (std::string* s : stream_texts_) delete s;
+  stream_texts_.clear();
 }
 
 int FakeHost::command(const std::string& cmd, std::string& output) {

@@ -52,6 +52,9 @@ class FakeHost : public Host {
   void remove(const std::string& absolute);
   // A fake process: /proc/<pid>/stat with name and state.
   void add_process(long pid, const std::string& name, char state);
+  // Drops everything recorded so far (a long run, such as a fuzz target,
+  // would otherwise grow without bound); the node's tables and files stay.
+  void forget();
 
   // Host.
   int run(const char* command) override;

@@ -41,9 +41,9 @@ int main(int argc, char** argv) {
   if (argc < 4) return 2;
   const char* mode = argv[2];
   g_marker = argv[3];
-  static DaemonSpec spec = {argv[1], "Test Already up and Running", strcmp(mode, "status") == 0, false,
+  static DaemonTraits traits = {argv[1], "Test Already up and Running", strcmp(mode, "status") == 0, false,
                             before_removal, after_removal, "test_daemon", 0, false};
-  daemonize("/tmp/", spec);
+  daemonize("/tmp/", traits);
 
   if (strcmp(mode, "sleep") == 0) {
     mark("ready\n");
