@@ -31,6 +31,11 @@ void after_wireless_commit(NodeConfig& config) {
   if (config.reboot_token != 0) {
     log_printf(LOG_INFO, "Reboot node set, do not restart wifi");
   } else {
+    // The role may have changed since start-up (portsense, the check-in's
+    // uplink alignment): a gateway restarted as the repeater it booted as
+    // would drop its mesh bridge address for a DHCP client on the mesh.
+    config.node_mode.clear();
+    get_config("uci get node.status.mode", config.node_mode);
     restart_wifi(config.node_mode);
   }
 }

@@ -49,10 +49,11 @@ TEST_F(AfterApply, CountLinesInRowOrderAndCommitsOfChangedRows) {
   EXPECT_EQ(0, upgrade_pending);
 }
 
-TEST_F(AfterApply, WirelessChangeCommitsClearsTheEnterpriseMarkAndRestartsWifiForTheStartUpRole) {
+TEST_F(AfterApply, WirelessChangeCommitsClearsTheEnterpriseMarkAndRestartsWifi) {
   change_counts[kRowWireless] = 2;
   config.wireless.enterprise_reconfigured = 1;
   config.reboot_token = 0;
+  fake.uci["node.status.mode"] = "gateway";
   run_after_apply(config);
   EXPECT_EQ(0, config.wireless.enterprise_reconfigured);
   std::vector<std::string> r = runs();
@@ -64,6 +65,41 @@ TEST_F(AfterApply, WirelessChangeCommitsClearsTheEnterpriseMarkAndRestartsWifiFo
   // The restart comes between the wireless and the filter count lines.
   EXPECT_LT(fake.stdout_text.find("wireless counter: 2\n"), fake.stdout_text.find("Restarting WiFi\n"));
   EXPECT_LT(fake.stdout_text.find("Restarting WiFi\n"), fake.stdout_text.find("filter counter: 0\n"));
+}
+
+// A node that booted as repeater and got its cable later (or the reverse) is
+// restarted in the role it has now, not the one it started with.
+TEST_F(AfterApply, WifiRestartTakesTheRoleTheNodeHasNow) {
+  const char* kDhcpClient =
+      "udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -b -i br-meship";
+  const char* kMeshAddress = "ifconfig br-meship 10.3.56.1 netmask 255.255.252.0 up";
+  struct Case {
+    const char* at_start_up;
+    const char* now;  // node.status.mode at the restart; nullptr: missing
+    const char* mesh_command;
+    const char* not_run;
+  } cases[] = {
+      {"repeater", "gateway", kMeshAddress, kDhcpClient},
+      {"gateway", "repeater", kDhcpClient, kMeshAddress},
+      {"gateway", nullptr, kDhcpClient, kMeshAddress},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.at_start_up) + " -> " + (c.now ? c.now : "(missing)"));
+    fake.events.clear();
+    change_counts[kRowWireless] = 1;
+    config.reboot_token = 0;
+    config.node_mode.set(c.at_start_up);
+    if (c.now) {
+      fake.uci["node.status.mode"] = c.now;
+    } else {
+      fake.uci.erase("node.status.mode");
+    }
+    run_after_apply(config);
+    std::vector<std::string> r = runs();
+    EXPECT_NE(r.end(), std::find(r.begin(), r.end(), c.mesh_command));
+    EXPECT_EQ(r.end(), std::find(r.begin(), r.end(), c.not_run));
+    EXPECT_STREQ(c.now ? c.now : "", config.node_mode);
+  }
 }
 
 TEST_F(AfterApply, UpgradeCountRaisesTheFlag) {

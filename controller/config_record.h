@@ -98,7 +98,7 @@ struct NodeConfig {
   CustomScriptSettings custom_script;
   GeneralSettings general;
   RebootSchedule reboot_schedule;
-  FixedText<30> node_mode;  // the role at start-up, "gateway" or "repeater"
+  FixedText<30> node_mode;  // "gateway" or "repeater": read at start-up and at each Wi-Fi restart
   CaptivePortalSettings captive_portal;
   FirmwareSettings firmware;
 };

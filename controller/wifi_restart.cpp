@@ -51,7 +51,7 @@ void restart_wifi(const char* role) {
     read_address("uci get dhcp.mesh.ipaddr", mesh_address);
     bring_up_bridge("br-meship", mesh_address);
   } else {
-    host().run("udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 0 -n -i br-meship");
+    host().run(kMeshDhcpClientCommand);
   }
   AddressText pub_address;
   AddressText priv_address;

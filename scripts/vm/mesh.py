@@ -30,6 +30,13 @@ def expect(condition, message):
         raise ScenarioFailure(message)
 
 
+def gateway_address(line):
+    """The gateway's address in a line of the batman-adv gateway table: the
+    first field, or the second behind the mark of the selected gateway."""
+    fields = line.split()
+    return fields[1] if fields and fields[0] in ("*", "=>") and len(fields) > 1 else (fields or [""])[0]
+
+
 class Mesh:
     """The virtual machine, its nodes and the dashboard's records."""
 
@@ -41,6 +48,7 @@ class Mesh:
         self.server = dashboard.serve(self.state, out=self.log)
         self.vm = vmctl.Vm(os.path.join(workdir, "vm"), self.server.server_address[1], radios=radios)
         self.event_seen = {}
+        self.phases = []  # (name, start time): the parts of a scenario, for its report
 
     def start(self):
         self.vm.start()
@@ -117,6 +125,10 @@ class Mesh:
         return self.wait_for("node %d: %s" % (n, what),
                              lambda: [e for e in self.events(n) if predicate(e)], timeout)
 
+    def phase(self, name):
+        """Starts a named part of a scenario; the runner reports each part's time."""
+        self.phases.append((name, time.time()))
+
     # --- the dashboard ----------------------------------------------------
     def records(self, kind=None):
         try:
@@ -125,6 +137,14 @@ class Mesh:
         except OSError:
             return []
         return [r for r in rows if kind is None or r.get("kind") == kind]
+
+    def wait_record(self, what, kind, predicate=lambda r: True, timeout=300, after=0):
+        """Waits for a dashboard record of that kind, received after the time
+        `after`, for which predicate holds; returns it."""
+        def probe():
+            rows = [r for r in self.records(kind) if r["time"] > after and predicate(r)]
+            return rows[0] if rows else None
+        return self.wait_for("the dashboard: %s" % what, probe, timeout, interval=2)
 
     def set_config(self, text, mac=None):
         """The configuration text that the dashboard sends to one node (or to all)."""

@@ -52,6 +52,16 @@ def diagnostics(mesh):
     return text
 
 
+def phase_lines(phases, end, failed):
+    """One line per part of a scenario with its time; a failed scenario failed in its last part."""
+    text = ""
+    for i, (title, start) in enumerate(phases):
+        last = i + 1 == len(phases)
+        stop = end if last else phases[i + 1][1]
+        text += "     %5.0fs  %s%s\n" % (stop - start, title, "  <- failed here" if failed and last else "")
+    return text
+
+
 def run_one(name, workroot):
     module = importlib.import_module("scenarios." + name)
     workdir = os.path.join(workroot, name)
@@ -81,7 +91,8 @@ def run_one(name, workroot):
     finally:
         timer.cancel()
         mesh.stop()
-    took = time.time() - t0
+    end = time.time()
+    took = end - t0
     with PRINT:
         if error:
             print("FAIL %-24s %5.0fs  %s" % (name, took, error))
@@ -89,6 +100,7 @@ def run_one(name, workroot):
         else:
             print("PASS %-24s %5.0fs  %s (boot %.0fs)" % (name, took, (module.__doc__ or "").strip(),
                                                           mesh.vm.boot_seconds or 0))
+        print(phase_lines(mesh.phases, end, failed=bool(error)), end="")
         sys.stdout.flush()
     return error is None
 
@@ -110,6 +122,8 @@ def main():
     if unknown:
         print("no such scenario: %s" % " ".join(sorted(unknown)))
         return 2
+    # the longest first, so that the short ones fill the other lane
+    names.sort(key=lambda n: -importlib.import_module("scenarios." + n).TIME_LIMIT)
     t0 = time.time()
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
         results = list(pool.map(lambda n: run_one(n, args.work), names))
