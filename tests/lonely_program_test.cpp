@@ -10,26 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/stand_in_node.h"
+#include "tests/stand_in_runs.h"
 
 namespace {
 
-const int kLimitSeconds = 300;
-const std::vector<std::string> kNoCable = {
-    "ip link add eth0 type veth peer name eth0-peer", "ip link set eth0 up",
-    "ip link add eth1 type veth peer name eth1-peer", "ip link set eth1 up"};
 const std::string kGatewayTable =
-    "      Gateway      (#/255)           Nexthop [outgoingIF]: advertised uplink bandwidth ... "
-    "[B.A.T.M.A.N. adv 2013.4.0, MainIF/MAC: mesh0/02:ca:fe:00:00:07 (bat0)]\n"
-    "=> 02:ca:fe:ca:ca:01 (255) 02:ca:fe:ca:ca:01 [     mesh0]: 41 - 2048kbit/512kbit\n";
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+    kGatewayHeader + "=> 02:ca:fe:ca:ca:01 (255) 02:ca:fe:ca:ca:01 [     mesh0]: 41 - 2048kbit/512kbit\n";
 
 struct Runs {
-  std::string skip;
   std::unique_ptr<StandInNode> wired;
   std::unique_ptr<StandInNode> mesh_client;
   std::unique_ptr<StandInNode> gateway_in_reach;
@@ -52,19 +40,19 @@ class LonelyRuns : public ::testing::Environment {
  public:
   void SetUp() override {
     g_runs = new Runs;
-    g_runs->skip = stand_in_nodes_unavailable();
-    if (!g_runs->skip.empty()) return;
+    g_stand_in_skip = stand_in_nodes_unavailable();
+    if (!g_stand_in_skip.empty()) return;
 
     // eth0 up, and only bat0.0 to bat0.2.
     NodeSetup wired = lonely_node();
     wired.net = {"ip link add eth0 type veth peer name eth0-peer", "ip link set eth0 up", "ip link set eth0-peer up"};
     wired.vlans = 3;
-    launch(g_runs->wired, wired);
+    launch_stand_in(g_runs->wired, wired);
 
     NodeSetup client = lonely_node();
     client.net = kNoCable;
     client.mesh_pid_file = "4321\n";
-    launch(g_runs->mesh_client, client);
+    launch_stand_in(g_runs->mesh_client, client);
 
     // No uplink, no mesh client, and a gateway that answers; the mesh bridge
     // has a default route as its DHCP lease gives it.
@@ -74,35 +62,18 @@ class LonelyRuns : public ::testing::Environment {
         "ip link set br-meship-peer up", "ip addr add 10.3.56.20/22 dev br-meship",
         "ip route add default via 10.3.56.1 dev br-meship"};
     reach.batman_mode = "server";
-    launch(g_runs->gateway_in_reach, reach);
+    launch_stand_in(g_runs->gateway_in_reach, reach);
   }
   void TearDown() override {
     delete g_runs;
     g_runs = nullptr;
   }
-
- private:
-  static void launch(std::unique_ptr<StandInNode>& node, const NodeSetup& setup) {
-    node = std::make_unique<StandInNode>(setup);
-    std::string error = node->start(kLimitSeconds);
-    if (!error.empty() && g_runs->skip.empty()) g_runs->skip = "cannot start a stand-in node: " + error;
-  }
 };
 
 const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new LonelyRuns);
 
-class LonelyProgram : public ::testing::Test {
+class LonelyProgram : public StandInProgram {
  protected:
-  void SetUp() override {
-    if (!g_runs->skip.empty()) GTEST_SKIP() << g_runs->skip;
-  }
-  StandInNode& finished(std::unique_ptr<StandInNode>& node) {
-    node->wait();
-    return *node;
-  }
-  static std::string led(StandInNode& node, const char* name, const char* file = "trigger") {
-    return node.file(std::string("/sys/class/leds/ubnt:") + name + "/" + file);
-  }
   static void expect_leds_untouched(StandInNode& node) {
     for (const char* name : {"orange:link2", "red:link1", "green:link3", "green:link4"}) {
       EXPECT_EQ("none", led(node, name)) << name;
@@ -113,30 +84,29 @@ class LonelyProgram : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(LonelyProgram, WithEthernetUpItStartsTheVlansAndEndsAfterTheSettle) {
-  StandInNode& node = finished(g_runs->wired);
-  EXPECT_EQ(0, node.status);
-  EXPECT_EQ((std::vector<std::string>{"/etc/init.d/vlan start"}), node.issued());
-  EXPECT_EQ((std::vector<std::string>{"/etc/init.d/vlan start"}), node.calls());
-  EXPECT_EQ("", node.out);
-  EXPECT_EQ("", node.err);
-  expect_leds_untouched(node);
-  EXPECT_EQ("11", node.uci("wireless.radio0.channel"));
-  EXPECT_GE(node.seconds, 70.0);
-  EXPECT_LT(node.seconds, 80.0);
-}
-
-TEST_F(LonelyProgram, AMeshClientEndsAfterTheSettleDoingNothing) {
-  StandInNode& node = finished(g_runs->mesh_client);
-  EXPECT_EQ(0, node.status);
-  EXPECT_TRUE(node.issued().empty());
-  EXPECT_TRUE(node.calls().empty());
-  EXPECT_EQ("", node.out);
-  EXPECT_EQ("", node.err);
-  expect_leds_untouched(node);
-  EXPECT_EQ("4321\n", node.file("/run/udhcpc-br-meship.pid"));
-  EXPECT_GE(node.seconds, 70.0);
-  EXPECT_LT(node.seconds, 80.0);
+// A wired node starts its missing VLANs and a mesh client's node does
+// nothing; both end after the settle with the LEDs and the radio untouched.
+TEST_F(LonelyProgram, WiredNodesAndMeshClientsEndAfterTheSettle) {
+  struct Case {
+    const char* name;
+    std::unique_ptr<StandInNode>* node;
+    std::vector<std::string> commands;
+  };
+  for (const Case& c : {Case{"wired", &g_runs->wired, {"/etc/init.d/vlan start"}},
+                        Case{"mesh client", &g_runs->mesh_client, {}}}) {
+    SCOPED_TRACE(c.name);
+    StandInNode& node = finished(*c.node);
+    EXPECT_EQ(0, node.status);
+    EXPECT_EQ(c.commands, node.issued());
+    EXPECT_EQ(c.commands, node.calls());
+    EXPECT_EQ("", node.out);
+    EXPECT_EQ("", node.err);
+    expect_leds_untouched(node);
+    EXPECT_EQ("11", node.uci("wireless.radio0.channel"));
+    EXPECT_GE(node.seconds, 70.0);
+    EXPECT_LT(node.seconds, 80.0);
+  }
+  EXPECT_EQ("4321\n", g_runs->mesh_client->file("/run/udhcpc-br-meship.pid"));
 }
 
 TEST_F(LonelyProgram, AGatewayInReachMakesTheNodeARepeater) {

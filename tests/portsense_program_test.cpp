@@ -16,11 +16,10 @@
 #include <vector>
 
 #include "common/build_config.h"
-#include "tests/stand_in_node.h"
+#include "tests/stand_in_runs.h"
 
 namespace {
 
-const int kLimitSeconds = 300;
 const std::string kHead = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
 const std::string kWaiting = "Waiting for batman to start vlan\n";
 const std::string kBatmanMode = "batctl gw | awk '{print $1}'";
@@ -32,19 +31,8 @@ const std::vector<std::string> kBridges = {
     "ifconfig br-meship `uci get dhcp.mesh.ipaddr` netmask 255.255.252.0 up"};
 const std::vector<std::string> kMasquerade = {"/usr/sbin/iptables -t nat -F",
                                               "/usr/sbin/iptables -t nat -A POSTROUTING -j MASQUERADE"};
-const std::string kGatewayHeader =
-    "      Gateway      (#/255)           Nexthop [outgoingIF]: advertised uplink bandwidth ... "
-    "[B.A.T.M.A.N. adv 2013.4.0, MainIF/MAC: mesh0/02:ca:fe:00:00:07 (bat0)]\n";
-const std::vector<std::string> kNoCable = {
-    "ip link add eth0 type veth peer name eth0-peer", "ip link set eth0 up",
-    "ip link add eth1 type veth peer name eth1-peer", "ip link set eth1 up"};
 const std::vector<std::string> kCable = {"ip link add eth0 address 00:1a:2b:3c:4d:5e type veth peer name eth0-peer",
                                          "ip link set eth0 up", "ip link set eth0-peer up"};
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 // A process the node's mesh DHCP client pid file may name. Like udhcpc it
 // lives on after SIGUSR2 (its lease is given up); only SIGKILL ends it.
@@ -80,7 +68,6 @@ struct Sleeper {
 };
 
 struct Runs {
-  std::string skip;
   Sleeper udhcpc;
   Sleeper httpd;
   std::unique_ptr<StandInNode> wired_first_boot;
@@ -109,8 +96,8 @@ class PortsenseRuns : public ::testing::Environment {
  public:
   void SetUp() override {
     g_runs = new Runs;
-    g_runs->skip = stand_in_nodes_unavailable();
-    if (!g_runs->skip.empty()) return;
+    g_stand_in_skip = stand_in_nodes_unavailable();
+    if (!g_stand_in_skip.empty()) return;
     g_runs->udhcpc.start("udhcpc");
     g_runs->httpd.start("httpd");
 
@@ -123,14 +110,14 @@ class PortsenseRuns : public ::testing::Environment {
     first.vlan_start_creates_vlans = true;
     first.batman_mode = "client";
     first.dashboard = {ServerReply::text(kHead + "#@#Succeed\n"), ServerReply::text(kHead + "#@#5:3:17\n")};
-    launch(g_runs->wired_first_boot, first);
+    launch_stand_in(g_runs->wired_first_boot, first);
 
     NodeSetup repeater = portsense_node();
     repeater.net = kNoCable;
     repeater.mesh_pid_file = std::to_string(g_runs->udhcpc.pid) + "\n";
     repeater.processes = {g_runs->udhcpc.pid};
     repeater.uci = identity();
-    launch(g_runs->repeater_without_cable, repeater);
+    launch_stand_in(g_runs->repeater_without_cable, repeater);
 
     NodeSetup plugged = portsense_node();
     plugged.net = kCable;
@@ -138,49 +125,30 @@ class PortsenseRuns : public ::testing::Environment {
     plugged.processes = {g_runs->udhcpc.pid};
     plugged.batman_mode = "client";
     plugged.uci = identity();
-    launch(g_runs->cable_into_repeater, plugged);
+    launch_stand_in(g_runs->cable_into_repeater, plugged);
 
     // The same, but the pid file is left from a client long gone and its
     // pid now belongs to another program.
     NodeSetup stale = plugged;
     stale.mesh_pid_file = std::to_string(g_runs->httpd.pid) + "\n";
     stale.processes = {g_runs->httpd.pid};
-    launch(g_runs->stale_pid_file, stale);
+    launch_stand_in(g_runs->stale_pid_file, stale);
 
     NodeSetup lost = portsense_node();
     lost.net = kNoCable;
     lost.gateway_table = kGatewayHeader + "No gateways in range ...\n";
     lost.uci = identity();
-    launch(g_runs->lost_cable_no_gateway, lost);
+    launch_stand_in(g_runs->lost_cable_no_gateway, lost);
   }
   void TearDown() override {
     delete g_runs;
     g_runs = nullptr;
   }
-
- private:
-  static void launch(std::unique_ptr<StandInNode>& node, const NodeSetup& setup) {
-    node = std::make_unique<StandInNode>(setup);
-    std::string error = node->start(kLimitSeconds);
-    if (!error.empty() && g_runs->skip.empty()) g_runs->skip = "cannot start a stand-in node: " + error;
-  }
 };
 
 const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new PortsenseRuns);
 
-class PortsenseProgram : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!g_runs->skip.empty()) GTEST_SKIP() << g_runs->skip;
-  }
-  StandInNode& finished(std::unique_ptr<StandInNode>& node) {
-    node->wait();
-    return *node;
-  }
-  static std::string led(StandInNode& node, const char* name, const char* file = "trigger") {
-    return node.file(std::string("/sys/class/leds/ubnt:") + name + "/" + file);
-  }
-};
+using PortsenseProgram = StandInProgram;
 
 }  // namespace
 
