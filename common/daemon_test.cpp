@@ -14,18 +14,11 @@
 #include <string>
 #include <thread>
 
+#include "common/testing/test_files.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 class DaemonFrame : public ::testing::Test {
  protected:

@@ -10,15 +10,9 @@
 #include <string>
 
 #include "common/testing/fake_host.h"
+#include "common/testing/test_files.h"
 
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
 
 void spit(const std::string& path, const std::string& text) {
   std::ofstream f(path);

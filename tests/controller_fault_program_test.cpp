@@ -28,6 +28,7 @@
 
 #include "common/testing/http_server.h"
 #include "common/testing/private_tmp.h"
+#include "common/testing/test_files.h"
 #include "controller/checkin_test_support.h"
 
 namespace {
@@ -36,21 +37,6 @@ using Clock = std::chrono::steady_clock;
 
 std::string g_skip_reason;
 std::string g_dir;
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-void write_file(const std::string& path, const std::string& text, mode_t mode = 0644) {
-  unlink(path.c_str());
-  std::ofstream(path, std::ios::binary) << text;
-  chmod(path.c_str(), mode);
-}
-
-bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 class Node : public ::testing::Environment {
  public:
@@ -136,13 +122,6 @@ class ControllerFault : public ::testing::Test {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     daemon_pid = atoi(slurp("/tmp/kestrel.pid").c_str());
     ASSERT_GT(daemon_pid, 0);
-  }
-  bool await(const std::function<bool()>& done) {
-    for (auto t0 = Clock::now(); Clock::now() - t0 < std::chrono::seconds(20);) {
-      if (done()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return done();
   }
   bool called(const std::string& call) const { return slurp(g_dir + "/calls").find(call + "\n") != std::string::npos; }
 

@@ -30,6 +30,7 @@
 
 #include "common/testing/http_server.h"
 #include "common/testing/private_tmp.h"
+#include "common/testing/test_files.h"
 #include "controller/checkin_test_support.h"
 
 using checkin_test::config_reply;
@@ -41,19 +42,6 @@ using Clock = std::chrono::steady_clock;
 
 std::string g_skip_reason;
 std::string g_dir;  // stand-ins, their answers and the call record
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-void write_file(const std::string& path, const std::string& text, mode_t mode = 0644) {
-  unlink(path.c_str());  // never write through a link into the real system
-  std::ofstream(path, std::ios::binary) << text;
-  chmod(path.c_str(), mode);
-}
 
 bool sh(const std::string& cmd) { return system(cmd.c_str()) == 0; }
 
@@ -223,14 +211,6 @@ class ControllerProgram : public ::testing::Test {
     EXPECT_EQ("Child process created: " + std::to_string(daemon_pid) + "\n", printed);
   }
 
-  // Waits up to 20 s for the condition.
-  bool await(const std::function<bool()>& done) {
-    for (auto t0 = Clock::now(); Clock::now() - t0 < std::chrono::seconds(20);) {
-      if (done()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return done();
-  }
   bool called(const std::string& call) {
     return await([&] { return slurp(g_dir + "/calls").find(call + "\n") != std::string::npos; });
   }

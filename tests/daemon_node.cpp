@@ -24,20 +24,6 @@ namespace daemon_node {
 const std::string kNode = "/tmp/.node";
 std::string g_skip_reason;
 
-std::string slurp(const std::string& path) {
-  std::ifstream f(path);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-void write_file(const std::string& path, const std::string& text, mode_t mode) {
-  std::ofstream(path) << text;
-  chmod(path.c_str(), mode);
-}
-
 int exit_code(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
 
 void Reaper::start() { std::thread([this] { loop(); }).detach(); }

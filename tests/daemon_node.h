@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/testing/http_server.h"
+#include "common/testing/test_files.h"
 
 namespace daemon_node {
 
@@ -32,9 +33,6 @@ extern const std::string kNode;  // the stand-ins' answers and what they were as
 // Why the node could not be made ("" once it is ready).
 extern std::string g_skip_reason;
 
-std::string slurp(const std::string& path);
-bool exists(const std::string& path);
-void write_file(const std::string& path, const std::string& text, mode_t mode = 0644);
 int exit_code(int status);
 
 // Collects the exit status of every child and orphan of this process.

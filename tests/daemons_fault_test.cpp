@@ -26,14 +26,6 @@ namespace {
 
 const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new Node);
 
-bool await(const std::function<bool()>& done, int seconds = 20) {
-  for (auto t0 = Clock::now(); Clock::now() - t0 < std::chrono::seconds(seconds);) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return done();
-}
-
 // Pids of the processes whose kernel name (15 characters at most) is comm.
 std::vector<pid_t> processes_named(const std::string& comm) {
   std::vector<pid_t> out;
