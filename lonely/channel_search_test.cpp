@@ -12,12 +12,6 @@
 
 namespace {
 
-const char kCell[] = "02:ca:fe:ca:ca:40";
-const std::string kTable =
-    "      Gateway      (#/255)           Nexthop [outgoingIF]: advertised uplink bandwidth ...\n"
-    "=> 02:ca:fe:ca:ca:01 (255) 02:ca:fe:ca:ca:01 [     mesh0]: 41 - 2048kbit/512kbit\n";
-const std::string kPing = "/usr/sbin/batctl ping -c 4 02:ca:fe:ca:ca:01 >> /dev/null";
-
 class ChannelSearch : public MeshFixture {
  protected:
   ChannelSearch() {
@@ -53,9 +47,9 @@ const std::vector<std::string> kKinds = {"run", "read", "sleep", "write", "out"}
 }  // namespace
 
 TEST_F(ChannelSearch, ChannelWithAGatewayMakesTheNodeARepeater) {
-  fake.write(kGatewayTable, kTable);
+  fake.write(kGatewayTable, kOneGatewayTable);
   EXPECT_EQ(0, try_channel(6));
-  EXPECT_EQ((channel_change(6) + std::vector<std::string>{"out Found valid Gateway\n", "run " + kPing} +
+  EXPECT_EQ((channel_change(6) + std::vector<std::string>{"out Found valid Gateway\n", "run " + kGatewayPing} +
              joined_as_repeater()),
             effects(kKinds));
   EXPECT_EQ("6", fake.uci["wireless.radio0.channel"]);
@@ -72,7 +66,7 @@ TEST_F(ChannelSearch, ChannelWithoutAGatewayStaysSet) {
 }
 
 TEST_F(ChannelSearch, CellOnAnotherChannelIsTriedAtOnce) {
-  fake.write(kGatewayTable, kTable);
+  fake.write(kGatewayTable, kOneGatewayTable);
   StandInScan::records = {cell(kCell, "mesh", kModeAdHoc, 6)};
   EXPECT_EQ(0, search_cycle(0, StandInScan::lookup));
   std::vector<std::string> seen = effects(kKinds);
@@ -101,7 +95,7 @@ TEST_F(ChannelSearch, AFailedChannelIsTheCurrentOneOfTheNextCycle) {
 
 TEST_F(ChannelSearch, AutoChannelCountsAsNone) {
   fake.uci["wireless.radio0.channel"] = "auto";
-  fake.write(kGatewayTable, kTable);
+  fake.write(kGatewayTable, kOneGatewayTable);
   StandInScan::records = {cell(kCell, "mesh", kModeAdHoc, 11)};
   EXPECT_EQ(0, search_cycle(0, StandInScan::lookup));
   EXPECT_EQ("11", fake.uci["wireless.radio0.channel"]);

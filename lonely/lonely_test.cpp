@@ -11,12 +11,6 @@
 
 namespace {
 
-const char kCell[] = "02:ca:fe:ca:ca:40";
-const std::string kTable =
-    "      Gateway      (#/255)           Nexthop [outgoingIF]: advertised uplink bandwidth ...\n"
-    "=> 02:ca:fe:ca:ca:01 (255) 02:ca:fe:ca:ca:01 [     mesh0]: 41 - 2048kbit/512kbit\n";
-const std::string kPing = "/usr/sbin/batctl ping -c 4 02:ca:fe:ca:ca:01 >> /dev/null";
-
 class Lonely : public MeshFixture {
  protected:
   Lonely() {
@@ -48,7 +42,7 @@ TEST_F(Lonely, AMeshClientEndsAfterTheSettleWithoutLedsOrRadio) {
   // Whatever eth0 of this machine says, a mesh client's node ends here.
   vlans(4);
   fake.write("/var/run/udhcpc-br-meship.pid", "1234\n");
-  fake.write(kGatewayTable, kTable);
+  fake.write(kGatewayTable, kOneGatewayTable);
   EXPECT_EQ(0, run_lonely());
   EXPECT_EQ((std::vector<unsigned>{10, 60}), fake.sleeps);
   EXPECT_TRUE(fake.commands.empty());
@@ -67,7 +61,7 @@ TEST_F(Lonely, MissingVlansAreStartedFirst) {
 TEST_F(Lonely, AnUplinkEndsTheProgram) {
   vlan = 1;
   elink = 1;
-  fake.write(kGatewayTable, kTable);
+  fake.write(kGatewayTable, kOneGatewayTable);
   EXPECT_EQ(0, join_mesh(StandInScan::lookup));
   EXPECT_TRUE(fake.events.empty());
   EXPECT_EQ(0, StandInScan::scans);
@@ -75,11 +69,11 @@ TEST_F(Lonely, AnUplinkEndsTheProgram) {
 
 TEST_F(Lonely, AGatewayInReachMakesARepeaterWithoutSearching) {
   vlan = 1;
-  fake.write(kGatewayTable, kTable);
+  fake.write(kGatewayTable, kOneGatewayTable);
   EXPECT_EQ(0, join_mesh(StandInScan::lookup));
   std::vector<std::string> seen = effects({"run", "read", "sleep", "write"});
   ASSERT_GE(seen.size(), 3u);
-  EXPECT_EQ((std::vector<std::string>{"led red:link1 default-on", "run " + kPing, "read " + kBatmanMode}),
+  EXPECT_EQ((std::vector<std::string>{"led red:link1 default-on", "run " + kGatewayPing, "read " + kBatmanMode}),
             std::vector<std::string>(seen.begin(), seen.begin() + 3));
   EXPECT_EQ("led red:link1 none", seen.back());
   EXPECT_EQ("repeater", fake.uci["node.status.mode"]);
@@ -89,16 +83,16 @@ TEST_F(Lonely, AGatewayInReachMakesARepeaterWithoutSearching) {
 
 TEST_F(Lonely, TheSearchMovesTheRadioToTheCellAndJoinsThere) {
   vlan = 1;
-  fake.write(kGatewayTable, kTable);
+  fake.write(kGatewayTable, kOneGatewayTable);
   StandInScan::records = {cell(kCell, "mesh", kModeAdHoc, 6)};
   // The gateway answers once the radio is on the cell's channel.
   fake.on_command = [&](const std::string& command, std::string&) {
-    if (command != kPing) return -1;
+    if (command != kGatewayPing) return -1;
     return fake.uci["wireless.radio0.channel"] == "6" ? 0 : 1;
   };
   EXPECT_EQ(0, join_mesh(StandInScan::lookup));
   EXPECT_EQ((std::vector<unsigned>{30, 30, 20, 20, 10, 10}), fake.sleeps);
-  EXPECT_EQ(4u, fake.trace("run " + kPing).size());
+  EXPECT_EQ(4u, fake.trace("run " + kGatewayPing).size());
   EXPECT_EQ("6", fake.uci["wireless.radio0.channel"]);
   EXPECT_EQ("repeater", fake.uci["node.status.mode"]);
   EXPECT_EQ(

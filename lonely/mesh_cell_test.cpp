@@ -11,8 +11,6 @@
 
 namespace {
 
-const char kCell[] = "02:ca:fe:ca:ca:40";
-
 class MeshCell : public ::testing::Test {
  protected:
   MeshCell() { StandInScan::reset(); }

@@ -12,13 +12,9 @@
 
 namespace {
 
-const std::string kTable =
-    "      Gateway      (#/255)           Nexthop [outgoingIF]: advertised uplink bandwidth ...\n"
-    "=> 02:ca:fe:ca:ca:01 (255) 02:ca:fe:ca:ca:01 [     mesh0]: 41 - 2048kbit/512kbit\n";
 const std::string kNoGateways =
     "      Gateway      (#/255)           Nexthop [outgoingIF]: advertised uplink bandwidth ...\n"
     "No gateways in range ...\n";
-const std::string kPing = "/usr/sbin/batctl ping -c 4 02:ca:fe:ca:ca:01 >> /dev/null";
 const std::vector<std::string> kKinds = {"run", "read", "sleep", "write", "out", "fork"};
 
 const std::vector<std::string> kRedOn = {"led red:link1 default-on"};
@@ -83,9 +79,9 @@ TEST_F(RoleDecision, RepeaterWithoutCableIsLeftAlone) {
 }
 
 TEST_F(RoleDecision, NoCableNoClientButAGatewayMakesARepeater) {
-  fake.write(kGatewayTable, kTable);
+  fake.write(kGatewayTable, kOneGatewayTable);
   fake.outputs[kBatmanMode] = "server\n";
-  EXPECT_EQ((kGreenOff + kRedOn + std::vector<std::string>{"out Found valid Gateway\n", "run " + kPing} +
+  EXPECT_EQ((kGreenOff + kRedOn + std::vector<std::string>{"out Found valid Gateway\n", "run " + kGatewayPing} +
              kRestartNetwork + role_switch(1, "batctl gw client") + green_blink(20) + kRedOff),
             decide(0, 0));
   EXPECT_EQ("repeater", fake.uci["node.status.mode"]);

@@ -36,6 +36,9 @@ struct StandInScan {
   static const scan_backend_ops* lookup(const char*) { return &ops; }
 };
 
+// The mesh cell the tests' scans find.
+inline const char kCell[] = "02:ca:fe:ca:ca:40";
+
 // A cell as the backend records it.
 inline scan_entry cell(const char* bssid, const char* ssid, int mode, int channel) {
   scan_entry e;

@@ -93,6 +93,12 @@ class MeshFixture : public ::testing::Test {
   ScopedHost scope{fake};
 };
 
+// A gateway table with one gateway, and the batman ping that checks it.
+inline const std::string kOneGatewayTable =
+    "      Gateway      (#/255)           Nexthop [outgoingIF]: advertised uplink bandwidth ...\n"
+    "=> 02:ca:fe:ca:ca:01 (255) 02:ca:fe:ca:ca:01 [     mesh0]: 41 - 2048kbit/512kbit\n";
+inline const std::string kGatewayPing = "/usr/sbin/batctl ping -c 4 02:ca:fe:ca:ca:01 >> /dev/null";
+
 // The commands that bring the planned bridges up.
 inline const std::string kIfconfigPub = "ifconfig br-pub `uci get dhcp.pub.ipaddr` netmask 255.255.252.0 up";
 inline const std::string kIfconfigPriv = "ifconfig br-priv `uci get dhcp.priv.ipaddr` netmask 255.255.252.0 up";
