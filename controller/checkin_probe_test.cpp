@@ -17,29 +17,22 @@
 #include "common/route.h"
 #include "common/testing/netns.h"
 #include "common/testing/http_server.h"
-#include "controller/checkin.h"
-#include "controller/checkin_test_support.h"
-#include "controller/controller_test_support.h"
-#include "controller/device_identity.h"
+#include "controller/checkin_fixture.h"
 
 using checkin_test::config_reply;
 using checkin_test::parse_request;
 
 namespace {
 
-const char kGatewayTable[] =
-    "[B.A.T.M.A.N. adv 2016.5, MainIF/MAC: mesh0/02:00:00:00:00:0a (bat0/02:00:00:00:00:0b BATMAN_IV)]\n"
-    "  Router            ( TQ) Next Hop          [outgoingIf]  Bandwidth\n"
-    "=> 02:00:00:00:01:01 (255) 02:00:00:00:01:01 [     mesh0]: 10.0/2.0 MBit\n"
-    "   02:00:00:00:01:02 (200) 02:00:00:00:01:01 [     mesh0]: 10.0/2.0 MBit\n";
-
 const char kGwModeCommand[] = "batctl gw | awk '{print $1}'";
 
-class CheckinProbes : public ControllerTest {
+// The check-in fixture's node, with interfaces the probes can read.
+class CheckinProbes : public Checkin {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_NETNS();
-    ASSERT_EQ("", server.error());
+    Checkin::SetUp();
+    if (HasFatalFailure()) return;
     for (const char* name : {"eth0", "bat0.2", "br-lan", "br-meship", "mesh0"}) {
       system(("ip link del " + std::string(name) + " 2>/dev/null").c_str());
     }
@@ -50,30 +43,7 @@ class CheckinProbes : public ControllerTest {
     add("mesh0", "02:00:00:00:00:0a", "");
     sh("ip route add default via 192.168.1.1 dev eth0");
     await_if_status("eth0", 1);
-
-    fake.uci = {
-        {"dashboard.remote.host", "dash.test"}, {"dashboard.remote.path", "/checkin.php"},
-        {"dashboard.remote.fallback_ip", "192.0.2.10"}, {"dashboard.remote.interval", "5"},
-        {"node.status.mode", "gateway"}, {"wireless.pub.ssid", "Guest"}, {"wireless.priv.ssid", "Office"},
-    };
-    fake.hosts["dash.test"] = "127.0.0.1";
-    fake.port = server.port();
-    fake.write("/proc/meminfo", "MemFree:   12345 kB\n");
-    fake.write("/proc/loadavg", "0.25 0.30 0.35 1/80 1234\n");
-    fake.write("/sys/kernel/debug/batman_adv/bat0/gateways", kGatewayTable);
-    fake.uptime_seconds = 3725;
-    identity.hw.set("FLX-1");
-    identity.mac.set("00:1A:2B:3C:4D:5E");
-    identity.firmware.set("2.4.1");
-    load_dashboard_config();
-    load_node_config();
     server.script(ServerReply::text(config_reply("")));
-    loaded = true;
-  }
-  void TearDown() override {
-    if (!loaded) return;
-    clear_controller_resources();
-    clear_dashboard_config();
   }
 
   // A veth interface, up, with its peer up (so it is running).
@@ -101,14 +71,7 @@ class CheckinProbes : public ControllerTest {
     return at == fake.commands.end() ? std::vector<std::string>{"<no gateway mode read>"}
                                      : std::vector<std::string>(at, fake.commands.end());
   }
-  bool logged(const std::string& text) const {
-    std::vector<std::string> l = logs(LOG_DEBUG);
-    return std::find(l.begin(), l.end(), text) != l.end();
-  }
-
-  ScriptedServer server;
-  DeviceIdentity identity;
-  bool loaded = false;
+  bool logged(const std::string& text) const { return Checkin::logged(LOG_DEBUG, text); }
 };
 
 }  // namespace
