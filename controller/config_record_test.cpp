@@ -52,14 +52,6 @@ class ConfigRecord : public ControllerTest {
     clear_controller_resources();
     clear_dashboard_config();
   }
-  std::vector<std::string> reads() const {
-    std::vector<std::string> out;
-    for (const std::string& e : fake.events) {
-      if (e.rfind("read ", 0) == 0) out.push_back(e.substr(5));
-    }
-    return out;
-  }
-
   ScopedLan lan{1, "192.168.1.1", "255.255.255.0"};
 };
 

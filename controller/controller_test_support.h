@@ -27,6 +27,14 @@ class ControllerTest : public ::testing::Test {
     }
     return out;
   }
+  // Commands whose output was read, in order.
+  std::vector<std::string> reads() const {
+    std::vector<std::string> out;
+    for (const std::string& e : fake.events) {
+      if (e.rfind("read ", 0) == 0) out.push_back(e.substr(5));
+    }
+    return out;
+  }
   // Events of the given kinds ("run ", "read ", "sleep ", ...), in order.
   std::vector<std::string> events(std::initializer_list<const char*> kinds) const {
     std::vector<std::string> out;

@@ -36,14 +36,6 @@ class Filter : public ControllerTest {
     fake.stdout_text.clear();
     fake.stderr_text.clear();
   }
-  Lines reads() const {
-    Lines out;
-    for (const std::string& e : fake.events) {
-      if (e.rfind("read ", 0) == 0) out.push_back(e.substr(5));
-    }
-    return out;
-  }
-
   ScopedLan lan{1, "192.168.1.1", "255.255.255.0"};
 };
 
