@@ -1,5 +1,5 @@
-// Files for whole-program tests: read, write, look for, and wait until
-// what a program writes shows.
+// Files for tests that run real programs or shells: read, write, look for,
+// and wait until what a program writes shows.
 #pragma once
 
 #include <sys/stat.h>
