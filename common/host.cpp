@@ -8,18 +8,21 @@
 
 namespace {
 Host* g_host = nullptr;
-}
+Host* g_default = nullptr;
+}  // namespace
 
 Host& host() {
-  if (!g_host) g_host = &real_host();
-  return *g_host;
+  if (g_host) return *g_host;
+  return g_default ? *g_default : real_host();
 }
 
 Host* set_host(Host* h) {
-  Host* old = g_host ? g_host : &real_host();
-  g_host = h ? h : &real_host();
+  Host* old = g_host;
+  g_host = h;
   return old;
 }
+
+void set_default_host(Host* h) { g_default = h; }
 
 bool CommandStream::next_byte(char& c) {
   if (scripted) {
@@ -54,61 +57,16 @@ bool CommandStream::gets(char* out, int size) {
   return n > 0;
 }
 
-const char* host_path(const char* path, PathText& out) {
-  const char* root = host().root();
-  if (path && path[0] == '/' && root && root[0]) {
-    out.format("%s%s", root, path);
-  } else {
-    out.set(path);
-  }
-  return out.c_str();
-}
-
-FILE* host_fopen(const char* path, const char* mode) {
-  PathText p;
-  return fopen(host_path(path, p), mode);
-}
-
-int host_open(const char* path, int flags, mode_t mode) {
-  PathText p;
-  return open(host_path(path, p), flags, mode);
-}
-
-int host_unlink(const char* path) {
-  PathText p;
-  return unlink(host_path(path, p));
-}
-
-int host_access(const char* path, int mode) {
-  PathText p;
-  return access(host_path(path, p), mode);
-}
-
-int host_stat(const char* path, struct stat* st) {
-  PathText p;
-  return stat(host_path(path, p), st);
-}
-
-DIR* host_opendir(const char* path) {
-  PathText p;
-  return opendir(host_path(path, p));
-}
-
-int host_rename(const char* from, const char* to) {
-  PathText a;
-  PathText b;
-  return rename(host_path(from, a), host_path(to, b));
-}
-
-int host_mkdir(const char* path, mode_t mode) {
-  PathText p;
-  return mkdir(host_path(path, p), mode);
-}
-
-int host_chmod(const char* path, mode_t mode) {
-  PathText p;
-  return chmod(host_path(path, p), mode);
-}
+const char* host_path(const char* path, PathText& out) { return host().path(path, out); }
+FILE* host_fopen(const char* path, const char* mode) { return host().open_file(path, mode); }
+int host_open(const char* path, int flags, mode_t mode) { return host().open_fd(path, flags, mode); }
+int host_unlink(const char* path) { return host().remove_file(path); }
+int host_access(const char* path, int mode) { return host().check_access(path, mode); }
+int host_stat(const char* path, struct stat* st) { return host().stat_path(path, st); }
+DIR* host_opendir(const char* path) { return host().open_dir(path); }
+int host_rename(const char* from, const char* to) { return host().rename_path(from, to); }
+int host_mkdir(const char* path, mode_t mode) { return host().make_dir(path, mode); }
+int host_chmod(const char* path, mode_t mode) { return host().set_mode(path, mode); }
 
 int host_write_file(const char* path, const char* text) {
   FILE* f = host_fopen(path, "w");

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -35,6 +37,8 @@ struct CommandStream {
   bool next_byte(char& c);
 };
 
+using PathText = FixedText<512>;
+
 // Results of a name lookup.
 struct Resolved {
   in_addr addr{};
@@ -54,9 +58,48 @@ class Host {
   // Wait for the command of `out` and return its wait status.
   virtual int close_command(CommandStream& out) = 0;
 
-  // Every absolute path the programs open is resolved under this root:
-  // empty on the device, a temporary folder in unit tests.
-  virtual const char* root() const = 0;
+  // File system. The programs name the node's own paths; the device opens
+  // them as they are, a test host maps them into a folder of its own.
+  // (Defined here: a class whose virtuals are all inline or pure gets its
+  // type information wherever it is used, also in tests built with RTTI.)
+  virtual const char* path(const char* node_path, PathText& out) { return out.set(node_path).c_str(); }
+  virtual FILE* open_file(const char* p, const char* mode) {
+    PathText f;
+    return ::fopen(path(p, f), mode);
+  }
+  virtual int open_fd(const char* p, int flags, mode_t mode) {
+    PathText f;
+    return ::open(path(p, f), flags, mode);
+  }
+  virtual int remove_file(const char* p) {
+    PathText f;
+    return ::unlink(path(p, f));
+  }
+  virtual int check_access(const char* p, int mode) {
+    PathText f;
+    return ::access(path(p, f), mode);
+  }
+  virtual int stat_path(const char* p, struct stat* st) {
+    PathText f;
+    return ::stat(path(p, f), st);
+  }
+  virtual DIR* open_dir(const char* p) {
+    PathText f;
+    return ::opendir(path(p, f));
+  }
+  virtual int rename_path(const char* from, const char* to) {
+    PathText a;
+    PathText b;
+    return ::rename(path(from, a), path(to, b));
+  }
+  virtual int make_dir(const char* p, mode_t mode) {
+    PathText f;
+    return ::mkdir(path(p, f), mode);
+  }
+  virtual int set_mode(const char* p, mode_t mode) {
+    PathText f;
+    return ::chmod(path(p, f), mode);
+  }
   // Tells the host that `text` was written to `path` (a trace for tests).
   virtual void file_written(const char* path, const char* text) {
     (void)path;
@@ -89,11 +132,14 @@ class Host {
 };
 
 Host& host();
-// Installs `h` as the host (nullptr restores the real one); returns the old.
+// Installs `h` as the host (nullptr restores the default); returns the old
+// one, nullptr when the default served.
 Host* set_host(Host* h);
+// The host that serves while none is installed: the real one, unless a test
+// program chose another.
+void set_default_host(Host* h);
 
-// File system through the host's root.
-using PathText = FixedText<512>;
+// File system through the host.
 const char* host_path(const char* path, PathText& out);
 FILE* host_fopen(const char* path, const char* mode);
 int host_open(const char* path, int flags, mode_t mode = 0);

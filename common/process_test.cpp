@@ -98,6 +98,7 @@ TEST_F(FakeProc, PidFromAFileIsSignalledOnlyWhenItsNameMatches) {
 }
 
 TEST(RealProc, FindsThisProcessAndMissesAnUnknownName) {
+  ScopedRealHost real;  // this machine's /proc
   EXPECT_TRUE(process_has_name(getpid(), program_invocation_short_name));
   EXPECT_GT(find_pid_by_name("no-such-process"), -2);
   EXPECT_EQ(-1, find_pid_by_name("no-such-process"));

@@ -8,7 +8,6 @@ class RealHost : public Host {
   int run(const char* command) override;
   int open_command(const char* command, CommandStream& out) override;
   int close_command(CommandStream& out) override;
-  const char* root() const override { return ""; }
   void sleep(unsigned seconds) override;
   time_t now() override;
   long uptime() override;

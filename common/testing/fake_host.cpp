@@ -97,6 +97,15 @@ std::vector<std::string> FakeHost::trace(const std::string& prefix) const {
 
 std::string FakeHost::path(const std::string& absolute) const { return root_ + absolute; }
 
+const char* FakeHost::path(const char* node_path, PathText& out) {
+  if (node_path && node_path[0] == '/') {
+    out.format("%s%s", root_.c_str(), node_path);
+  } else {
+    out.set(node_path);
+  }
+  return out.c_str();
+}
+
 void FakeHost::write(const std::string& absolute, const std::string& content) {
   std::string p = path(absolute);
   make_parents(p);
@@ -261,3 +270,5 @@ int FakeHost::resolve(const char* name, Resolved& out) {
   snprintf(out.official, sizeof(out.official), "%s", name);
   return 0;
 }
+
+ScopedRealHost::ScopedRealHost() : ScopedHost(real_host()) {}

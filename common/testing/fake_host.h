@@ -60,7 +60,9 @@ class FakeHost : public Host {
   int run(const char* command) override;
   int open_command(const char* command, CommandStream& out) override;
   int close_command(CommandStream& out) override;
-  const char* root() const override { return root_.c_str(); }
+  const char* path(const char* node_path, PathText& out) override;
+  // The folder that stands for the node's "/".
+  const char* root() const { return root_.c_str(); }
   void file_written(const char* path, const char* text) override;
   void sleep(unsigned seconds) override;
   time_t now() override { return clock; }
@@ -91,4 +93,10 @@ class ScopedHost {
 
  private:
   Host* old_;
+};
+
+// For the tests that mean to act on this machine through the host.
+class ScopedRealHost : public ScopedHost {
+ public:
+  ScopedRealHost();
 };
