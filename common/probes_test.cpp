@@ -19,13 +19,9 @@ class Probes : public ::testing::Test {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_NETNS();
-    system("ip link del eth0 2>/dev/null; ip link del mesh0 2>/dev/null; ip link del abcdefghijklmno 2>/dev/null");
-    sh("ip link add eth0 address 00:1a:2b:3c:4d:5e type veth peer name eth0-peer");
-    sh("ip addr add 192.168.1.20/24 dev eth0");
-    sh("ip link set eth0 up && ip link set eth0-peer up");
-    // mesh0 is up but its peer is down: no carrier.
-    sh("ip link add mesh0 type veth peer name mesh0-peer && ip link set mesh0 up");
-    await_if_status("eth0", 1);
+    remove_links({"eth0", "mesh0", "abcdefghijklmno"});
+    add_veth("eth0", true, "00:1a:2b:3c:4d:5e", "192.168.1.20/24");
+    add_veth("mesh0", false);  // up, but no carrier
   }
   FakeHost fake;  // prints and files; the kernel calls are real
   ScopedHost scope{fake};
@@ -65,8 +61,7 @@ TEST_F(Probes, UpAndRunningUpWithoutCarrierAndMissing) {
   EXPECT_EQ("Ioctl failed. Errno = 19\n", fake.stdout_text);
   check_link();
   EXPECT_EQ(1, elink);
-  sh("ip link set eth0-peer down");
-  await_if_status("eth0", 0);
+  set_cable("eth0", false);
   check_link();  // eth0 without carrier, eth1 missing
   EXPECT_EQ(0, elink);
 }

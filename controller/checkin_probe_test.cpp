@@ -33,25 +33,14 @@ class CheckinProbes : public Checkin {
     SKIP_WITHOUT_NETNS();
     Checkin::SetUp();
     if (HasFatalFailure()) return;
-    for (const char* name : {"eth0", "bat0.2", "br-lan", "br-meship", "mesh0"}) {
-      system(("ip link del " + std::string(name) + " 2>/dev/null").c_str());
-    }
-    add("eth0", "00:1a:2b:3c:4d:5e", "192.168.1.20/24");
-    add("bat0.2", "02:00:00:00:02:02", "10.2.0.5/22");
-    add("br-lan", "02:00:00:00:03:03", "192.168.10.1/24");
-    add("br-meship", "02:00:00:00:04:04", "10.3.0.7/22");
-    add("mesh0", "02:00:00:00:00:0a", "");
+    remove_links({"eth0", "bat0.2", "br-lan", "br-meship", "mesh0"});
+    add_veth("eth0", true, "00:1a:2b:3c:4d:5e", "192.168.1.20/24");
+    add_veth("bat0.2", true, "02:00:00:00:02:02", "10.2.0.5/22");
+    add_veth("br-lan", true, "02:00:00:00:03:03", "192.168.10.1/24");
+    add_veth("br-meship", true, "02:00:00:00:04:04", "10.3.0.7/22");
+    add_veth("mesh0", true, "02:00:00:00:00:0a");
     sh("ip route add default via 192.168.1.1 dev eth0");
-    await_if_status("eth0", 1);
     server.script(ServerReply::text(config_reply("")));
-  }
-
-  // A veth interface, up, with its peer up (so it is running).
-  void add(const std::string& name, const std::string& mac, const std::string& address) {
-    std::string peer = name + "-p";
-    sh("ip link add " + name + " address " + mac + " type veth peer name " + peer);
-    if (!address.empty()) sh("ip addr add " + address + " dev " + name);
-    sh("ip link set " + name + " up && ip link set " + peer + " up");
   }
 
   // One check-in, from a clean trace; its request.
@@ -120,8 +109,7 @@ TEST_F(CheckinProbes, RepeaterWithCableBecomesGateway) {
 }
 
 TEST_F(CheckinProbes, GatewayWithoutCableBecomesRepeater) {
-  sh("ip link set eth0-p down");  // eth0 up, but no carrier
-  await_if_status("eth0", 0);
+  set_cable("eth0", false);  // eth0 up, but no carrier
   fake.outputs[kGwModeCommand] = "server\n";
   checkin();
   EXPECT_EQ((std::vector<std::string>{kGwModeCommand, "batctl gw client", "uci set node.status.mode=repeater",

@@ -17,11 +17,9 @@ class LanBlockProbe : public ::testing::Test {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_NETNS();
-    if (system("ip link del eth0 2>/dev/null; ip link del br-lan 2>/dev/null") != 0) {
-    }
-    sh("ip link add eth0 type veth peer name eth0-peer && ip link set eth0 up && ip link set eth0-peer up");
-    sh("ip link add br-lan type veth peer name br-lan-peer && ip addr add 192.168.1.1/24 dev br-lan");
-    sh("ip link set br-lan up");
+    remove_links({"eth0", "br-lan"});
+    add_veth("eth0", true);
+    add_veth("br-lan", false, "", "192.168.1.1/24");
     fake.uci["dhcp.pub.ipaddr"] = "10.3.48.1";
     fake.uci["dhcp.pub.netmask"] = "255.255.252.0";
     fake.uci["dhcp.priv.ipaddr"] = "10.3.52.1";
@@ -49,7 +47,7 @@ TEST_F(LanBlockProbe, RulesUseTheAddressOfBrLanWhileEth0Runs) {
 }
 
 TEST_F(LanBlockProbe, Eth0WithoutCarrierOrMissingChangesNothing) {
-  sh("ip link set eth0-peer down");
+  set_cable("eth0", false);
   EXPECT_EQ(1, apply_lan_block(1));
   sh("ip link del eth0");
   EXPECT_EQ(1, apply_lan_block(0));

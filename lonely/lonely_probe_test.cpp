@@ -8,23 +8,22 @@
 #include "lonely/lonely.h"
 #include "mesh/gateway_table.h"
 #include "mesh/testing/mesh_fixture.h"
-#include "mesh/testing/node_namespace.h"
+#include "common/testing/netns.h"
 
 namespace {
 
-const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new NodeNamespace);
-
+const std::vector<std::string> kNodeLinks = {"eth0", "eth1", "bat0", "br-meship"};
 const std::vector<std::string> kKinds = {"run", "read", "sleep", "write", "out", "err", "fork", "kill"};
 
 class LonelyNode : public MeshFixture {
  protected:
   void SetUp() override {
-    if (!NodeNamespace::skip_reason().empty()) GTEST_SKIP() << NodeNamespace::skip_reason();
-    remove_node_interfaces();
+    SKIP_WITHOUT_NETNS();
+    remove_links(kNodeLinks);
     fake.uci["node.status.id"] = "5";
     fake.uci["wireless.radio0.channel"] = "11";
   }
-  void TearDown() override { remove_node_interfaces(); }
+  void TearDown() override { remove_links(kNodeLinks); }
   void vlans(int count) {
     for (int i = 0; i < count; ++i) fake.write("/proc/net/vlan/bat0." + std::to_string(i), "");
   }
@@ -33,7 +32,7 @@ class LonelyNode : public MeshFixture {
 }  // namespace
 
 TEST_F(LonelyNode, WithEthernetUpItEndsAfterTheSettleWithoutLedsOrRadio) {
-  sh("ip link add eth0 type veth peer name eth0-peer && ip link set eth0 up && ip link set eth0-peer up");
+  add_veth("eth0", true);
   vlans(3);
   fake.write(kGatewayTable,
              "header\n=> 02:ca:fe:ca:ca:01 (255) 02:ca:fe:ca:ca:01 [     mesh0]: 41 - 2048kbit/512kbit\n");
@@ -43,10 +42,9 @@ TEST_F(LonelyNode, WithEthernetUpItEndsAfterTheSettleWithoutLedsOrRadio) {
 }
 
 TEST_F(LonelyNode, WithoutUplinkAGatewayInReachMakesARepeater) {
-  sh("ip link add eth0 type veth peer name eth0-peer && ip link set eth0 up");  // no carrier
-  sh("ip link add eth1 type veth peer name eth1-peer && ip link set eth1 up");
-  sh("ip link add br-meship type veth peer name br-meship-peer && ip link set br-meship up");
-  sh("ip link set br-meship-peer up && ip addr add 10.3.56.20/22 dev br-meship");
+  add_veth("eth0", false);
+  add_veth("eth1", false);
+  add_veth("br-meship", true, "", "10.3.56.20/22");
   sh("ip route add default via 10.3.56.1 dev br-meship");
   vlans(4);
   fake.outputs[kBatmanMode] = "off\n";

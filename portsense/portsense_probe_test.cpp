@@ -9,33 +9,32 @@
 #include "common/testing/http_server.h"
 #include "mesh/gateway_table.h"
 #include "mesh/testing/mesh_fixture.h"
-#include "mesh/testing/node_namespace.h"
+#include "common/testing/netns.h"
 #include "portsense/portsense.h"
 #include "portsense/vlan_wait.h"
 
 namespace {
 
-const auto* const kEnv [[maybe_unused]] = ::testing::AddGlobalTestEnvironment(new NodeNamespace);
-
+const std::vector<std::string> kNodeLinks = {"eth0", "eth1", "bat0", "br-meship"};
 const std::vector<std::string> kKinds = {"run", "read", "sleep", "write", "out", "err", "fork", "kill"};
 const std::string kWaiting = "out Waiting for batman to start vlan\n";
 
 class PortsenseNode : public MeshFixture {
  protected:
   void SetUp() override {
-    if (!NodeNamespace::skip_reason().empty()) GTEST_SKIP() << NodeNamespace::skip_reason();
-    remove_node_interfaces();
+    SKIP_WITHOUT_NETNS();
+    remove_links(kNodeLinks);
     use(kPortsenseProfile, kPortsenseMesh);
     vlan_wait_counter = 0;
   }
-  void TearDown() override { remove_node_interfaces(); }
+  void TearDown() override { remove_links(kNodeLinks); }
   void create_vlans() {
     for (int i = 0; i < 4; ++i) fake.write("/proc/net/vlan/bat0." + std::to_string(i), "");
   }
   // eth0 and eth1 exist but have no cable.
   void no_cable() {
-    sh("ip link add eth0 type veth peer name eth0-peer && ip link set eth0 up");
-    sh("ip link add eth1 type veth peer name eth1-peer && ip link set eth1 up");
+    add_veth("eth0", false);
+    add_veth("eth1", false);
   }
 };
 
@@ -43,8 +42,7 @@ class PortsenseNode : public MeshFixture {
 
 TEST_F(PortsenseNode, WiredNodeOnFirstBoot) {
   // Just booted: no VLANs yet, no identity, batman still a gateway client.
-  sh("ip link add eth0 address 00:1a:2b:3c:4d:5e type veth peer name eth0-peer");
-  sh("ip link set eth0 up && ip link set eth0-peer up");
+  add_veth("eth0", true, "00:1a:2b:3c:4d:5e");
   fake.write("/proc/uptime", "95.20 80.00\n");
   fake.outputs[kBatmanMode] = "client\n";
   fake.on_command = [&](const std::string& command, std::string&) {

@@ -34,6 +34,29 @@ const std::string& netns_skip_reason() { return g_reason; }
 
 void sh(const std::string& command) { ASSERT_EQ(0, system(command.c_str())) << command; }
 
-void await_if_status(const char* ifname, int status) {
-  for (int i = 0; i < 200 && if_status(ifname) != status; ++i) usleep(10000);
+bool await_if_status(const char* ifname, int status) {
+  for (int i = 0; i < 500; ++i) {
+    if (if_status(ifname) == status) return true;
+    usleep(10000);
+  }
+  return false;
+}
+
+void add_veth(const std::string& ifname, bool cable, const std::string& mac, const std::string& address) {
+  sh("ip link add " + ifname + (mac.empty() ? "" : " address " + mac) + " type veth peer name " + ifname + "-peer");
+  if (!address.empty()) sh("ip addr add " + address + " dev " + ifname);
+  sh("ip link set " + ifname + " up");
+  if (cable) set_cable(ifname, true);
+}
+
+void set_cable(const std::string& ifname, bool in) {
+  sh("ip link set " + ifname + "-peer " + (in ? "up" : "down"));
+  ASSERT_TRUE(await_if_status(ifname.c_str(), in ? 1 : 0)) << ifname << " never became " << (in ? "running" : "idle");
+}
+
+void remove_links(const std::vector<std::string>& names) {
+  for (const std::string& n : names) {
+    if (system(("ip link del " + n + " 2>/dev/null").c_str()) != 0) {
+    }
+  }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 // Why the namespace could not be made; empty when the tests run inside it.
 const std::string& netns_skip_reason();
@@ -17,5 +18,16 @@ const std::string& netns_skip_reason();
 // Runs a set-up command (ip link ...) and fails the test when it fails.
 void sh(const std::string& command);
 // The kernel sets a link's running state a moment after the change that
-// causes it: waits up to 2 s for if_status(ifname) to become `status`.
-void await_if_status(const char* ifname, int status);
+// causes it (the peer's up or down): waits up to 5 s for if_status(ifname)
+// to become `status`; false when it never did.
+bool await_if_status(const char* ifname, int status);
+
+// A veth pair `ifname` and `ifname`-peer, with the MAC and the address when
+// given, `ifname` up. With the cable in, the peer is up too and the call
+// returns once the kernel shows `ifname` running.
+void add_veth(const std::string& ifname, bool cable, const std::string& mac = "", const std::string& address = "");
+// Plugs or pulls the cable of such a pair: returns once `ifname`'s running
+// state follows.
+void set_cable(const std::string& ifname, bool in);
+// Removes the interfaces a test may have left.
+void remove_links(const std::vector<std::string>& names);
