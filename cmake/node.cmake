@@ -1,14 +1,18 @@
 # Flags and helpers shared by every folder.
 
-# Product code: small, no exceptions or RTTI, warnings are errors.
-set(NODE_PRODUCT_FLAGS -Wall -Wextra -Werror -fno-exceptions -fno-rtti
+# Warnings: errors in the test command (NODE_WERROR=ON), warnings for
+# everyone else, whose compiler may know warnings ours does not. The fuzz
+# build looks for faults, not warnings.
+option(NODE_WERROR "Treat warnings as errors" OFF)
+set(NODE_WARNING_FLAGS -Wall -Wextra)
+if(NODE_WERROR AND NOT NODE_FUZZ)
+  list(APPEND NODE_WARNING_FLAGS -Werror)
+endif()
+
+# Product code: small, no exceptions or RTTI.
+set(NODE_PRODUCT_FLAGS ${NODE_WARNING_FLAGS} -fno-exceptions -fno-rtti
     -ffunction-sections -fdata-sections)
 set(NODE_PRODUCT_LINK_FLAGS -Wl,--gc-sections)
-# The fuzz build's clang warns where g++ does not; the g++ builds keep the
-# warnings as errors, the fuzz tier looks for faults.
-if(NODE_FUZZ)
-  list(REMOVE_ITEM NODE_PRODUCT_FLAGS -Werror)
-endif()
 
 find_package(PkgConfig REQUIRED)
 if(NOT TARGET libnl::genl)
@@ -101,7 +105,7 @@ function(node_test name)
   endif()
   cmake_parse_arguments(A "" "LABEL" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
-  target_compile_options(${name} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${name} PRIVATE ${NODE_WARNING_FLAGS})
   target_link_libraries(${name} PRIVATE ${A_LIBS} node_gtest_main)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS ${A_LABEL} TIMEOUT 600)

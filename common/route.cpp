@@ -45,7 +45,8 @@ int readNlSock(int sock, char* buf, size_t cap, unsigned seq, unsigned pid) {
       return -1;
     }
     hdr = reinterpret_cast<const nlmsghdr*>(buf + total);
-    int len = static_cast<int>(got);
+    // Unsigned, as the header's own length is: NLMSG_OK compares the two.
+    unsigned len = static_cast<unsigned>(got);
     if (!NLMSG_OK(hdr, len) || hdr->nlmsg_type == NLMSG_ERROR) {
       err_perror("Error in recieved packet");
       return -1;
@@ -95,12 +96,13 @@ int read_gateway(char* out, size_t cap) {
   }
 
   memset(buf, 0, sizeof(buf));
-  int len = readNlSock(sock, buf, sizeof(buf), 1, static_cast<unsigned>(getpid()));
-  if (len < 0) {
+  int got = readNlSock(sock, buf, sizeof(buf), 1, static_cast<unsigned>(getpid()));
+  if (got < 0) {
     out_line("Read From Socket Failed...");
     close(sock);
     return -1;
   }
+  unsigned len = static_cast<unsigned>(got);
   for (const nlmsghdr* msg = reinterpret_cast<const nlmsghdr*>(buf); NLMSG_OK(msg, len);
        msg = NLMSG_NEXT(msg, len)) {
     RouteRecord route;

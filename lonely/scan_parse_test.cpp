@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -18,8 +19,10 @@ std::string text(const scan_crypto& c) {
 }
 
 Bytes element(uint8_t id, const Bytes& body) {
-  Bytes e = {id, static_cast<uint8_t>(body.size())};
-  e.insert(e.end(), body.begin(), body.end());
+  Bytes e(2 + body.size());
+  e[0] = id;
+  e[1] = static_cast<uint8_t>(body.size());
+  std::copy(body.begin(), body.end(), e.begin() + 2);
   return e;
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 class Role : public MeshFixture {
  protected:
-  Role() { fake.uci["node.status.id"] = "5"; }
+  Role() { fake.uci.emplace("node.status.id", "5"); }
 };
 
 std::vector<std::string> joined(std::vector<std::vector<std::string>> parts) {
