@@ -109,7 +109,7 @@ TEST_F(DaemonFrame, TermAndIntRemoveThePidFileInOrderAndExitZero) {
     EXPECT_TRUE(WIFEXITED(status)) << sig;
     EXPECT_EQ(0, WEXITSTATUS(status)) << sig;
     EXPECT_FALSE(exists(pid_file)) << sig;
-    EXPECT_EQ("ready\nbefore\nafter\n", slurp(marker)) << sig;
+    EXPECT_EQ("ready\nbefore: pid file closed\nafter: pid file removed\n", slurp(marker)) << sig;
     unlink(marker.c_str());
   }
 }

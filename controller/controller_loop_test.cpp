@@ -11,6 +11,7 @@
 
 #include "controller/controller_test_support.h"
 #include "controller/device_identity.h"
+#include "controller/lan_test_support.h"
 
 namespace {
 
@@ -92,19 +93,23 @@ TEST_F(ControllerLoop, LoopEndsAfterTheCheckinThatLeftAnUpgradePending) {
 }
 
 TEST_F(ControllerLoop, LanBlockIsTakenUpFromUciBeforeTheIdentityAndTheFirstCheckin) {
-  fake.uci = {{"node.security.lan_block", "1"}, {"wireless.priv.encryption", "psk-mixed"}};
+  fake.uci = {{"node.security.lan_block", "1"},     {"wireless.priv.encryption", "psk-mixed"},
+              {"dhcp.pub.ipaddr", "10.3.48.1"},      {"dhcp.pub.netmask", "255.255.252.0"},
+              {"dhcp.priv.ipaddr", "10.3.52.1"},     {"dhcp.priv.netmask", "255.255.252.0"}};
+  ScopedLan lan(1, "192.168.1.1", "255.255.255.0");
   DeviceIdentity id;
   prepare_controller(id);
   EXPECT_EQ(1, node_config().filter.lan_block);
   // The rules go in right after this read, between the wireless and the
   // isolation reads; the identity and the loop come later.
-  std::vector<std::string> reads = events({"read "});
-  auto at = [&](const char* command) {
-    return std::find(reads.begin(), reads.end(), std::string("read ") + command) - reads.begin();
-  };
-  EXPECT_LT(at("uci get wireless.priv.encryption"), at("uci get node.security.lan_block"));
-  EXPECT_LT(at("uci get node.security.lan_block"), at("uci get wireless.pub.isolate"));
-  EXPECT_LT(at("uci get wireless.priv.isolate"), at("uci get node.status.hw"));
-  EXPECT_LT(at("uci get node.status.hw"), static_cast<long>(reads.size()));
+  std::vector<std::string> trace = events({"read uci get wireless.priv.encryption", "read uci get node.security",
+                                           "run iptables", "read uci get wireless.pub.isolate",
+                                           "read uci get node.status.hw"});
+  EXPECT_EQ((std::vector<std::string>{"read uci get wireless.priv.encryption",
+                                      "read uci get node.security.lan_block",
+                                      "run iptables -A FORWARD -s 10.3.48.0/22 -d 192.168.1.0/24 -j DROP",
+                                      "run iptables -A FORWARD -s 10.3.52.0/22 -d 192.168.1.0/24 -j DROP",
+                                      "read uci get wireless.pub.isolate", "read uci get node.status.hw"}),
+            trace);
   release_controller_records();
 }

@@ -201,10 +201,7 @@ TEST_F(Management, PortalNameIsKeptOnlyWhileThePortalIsOn) {
   for (int count : change_counts) EXPECT_EQ(0, count);
 }
 
-// Needs the captive portal's control (it stops the daemons by their init
-// scripts); skipped while the portal has no kinds yet.
 TEST_F(Management, PortalNameStopsTheOldPortalThroughItsInitScript) {
-  if (portal_kind("chilli") != 0) GTEST_SKIP() << "the captive portal control is not built in yet";
   fake.uci["dhcp.pub.ipaddr"] = "10.3.48.1";
   config.management.portal_name.set("chilli");
   auto stops = [&] {

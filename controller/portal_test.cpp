@@ -10,6 +10,7 @@
 #include "controller/after_apply.h"
 #include "controller/config_parser.h"
 #include "controller/controller_test_support.h"
+#include "controller/management_settings.h"
 
 namespace {
 
@@ -161,8 +162,9 @@ TEST_F(Portal, MergeWalk) {
 }
 
 TEST_F(Portal, MergeReplacesTheFileInPlaceWithItsMode) {
+  // Not what a new file gets under any common umask.
   fake.write(kDefaults, "HS_LANIF=eth1\n");
-  chmod(fake.path(kDefaults).c_str(), 0644);
+  chmod(fake.path(kDefaults).c_str(), 0604);
   struct stat before;
   ASSERT_EQ(0, stat(fake.path(kDefaults).c_str(), &before));
   fake.write(kChilliSettingsFile, "HS_LANIF=br-pub\n");
@@ -170,7 +172,7 @@ TEST_F(Portal, MergeReplacesTheFileInPlaceWithItsMode) {
   struct stat after;
   ASSERT_EQ(0, stat(fake.path(kDefaults).c_str(), &after));
   EXPECT_NE(before.st_ino, after.st_ino);  // a new file renamed over the old one
-  EXPECT_EQ(0644u, after.st_mode & 07777);
+  EXPECT_EQ(0604u, after.st_mode & 07777);
   EXPECT_EQ((std::vector<unsigned>{1}), fake.sleeps);
   // No shell command takes part in the merge.
   EXPECT_TRUE(fake.commands.empty());
@@ -244,8 +246,9 @@ TEST_F(Portal, SwitchFromChilliToNodogsplash) {
   fake.write(kNodogConf, "GatewayInterface br-lan\nGatewayName Node\n");
   fake.write(kSplashSettingsFile, "GatewayInterface br-pub\n");
 
-  control_portal(portal_kind(config.management.portal_name), 1);
-  config.management.portal_name.set("nodogsplash");
+  apply_management_setting("cp_enable", "1", config);
+  apply_management_setting("cp_name", "nodogsplash", config);
+  EXPECT_EQ("nodogsplash", std::string(config.management.portal_name));
   run_after_apply(config);
 
   EXPECT_EQ((Strings{"/etc/init.d/chilli stop", "ifconfig br-pub `uci get dhcp.pub.ipaddr` netmask 255.255.252.0 up",

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/endpoints.h"
 #include "common/framing.h"
 #include "common/host.h"
 #include "common/output.h"
@@ -43,7 +44,9 @@ const char* script_start(const char* chunk, size_t len) {
 
 int fetch_custom_script(int sock, const char* host_name, const char* page) {
   char request[kRequestCap];
-  frame_form_post(page, host_name, "data1=", request, sizeof(request));
+  FixedText<8> body;
+  script_body("", body);  // the form value is not used by the dashboard
+  frame_form_post(page, host_name, body, request, sizeof(request));
   send_request(sock, request, strlen(request));
 
   // Nothing but this reply's script may be run afterwards.

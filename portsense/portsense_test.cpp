@@ -45,9 +45,9 @@ TEST_F(Portsense, TheProbesReadUptimeClientAndVlans) {
   EXPECT_EQ(0, vlan);
 }
 
-TEST_F(Portsense, UnreadableUptimeLeavesBootAtZero) {
-  boot = 0;
+TEST_F(Portsense, UnreadableUptimeLeavesBootUnchanged) {
+  boot = 1;
   probe_node();
-  EXPECT_EQ(0, boot);
+  EXPECT_EQ(1, boot);
   EXPECT_EQ(0u, fake.stdout_text.find("Unable to get the system uptime\n"));
 }

@@ -5,7 +5,8 @@
 //   socket    waits on a socket that never gets data
 //   status    with the SIGCHLD reaper: runs commands and writes their statuses
 //   hold      for the parent-is-init case: reports and then SIGTERMs itself
-// The clean-up appends "before" and "after" to the marker file.
+// The clean-up notes, before and after the pid file's removal, where the
+// pid file stands (closed, removed) in the marker file.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/daemon.h"
@@ -32,8 +34,36 @@ void mark(const char* text) {
   fclose(f);
 }
 
-void before_removal() { mark("before\n"); }
-void after_removal() { mark("after\n"); }
+const char* g_pid_file = nullptr;
+
+// Where the clean-up stands: the pid file removed, present and still held
+// open by this process, or present and closed.
+const char* pid_file_state() {
+  if (access(g_pid_file, F_OK) != 0) return "removed";
+  char real[512];
+  if (!realpath(g_pid_file, real)) return "unreadable";
+  for (int fd = 0; fd < 1024; ++fd) {
+    char link[64];
+    char target[512];
+    snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, target, sizeof(target) - 1);
+    if (n <= 0) continue;
+    target[n] = '\0';
+    if (strcmp(target, real) == 0) return "open";
+  }
+  return "closed";
+}
+
+void before_removal() {
+  mark("before: pid file ");
+  mark(pid_file_state());
+  mark("\n");
+}
+void after_removal() {
+  mark("after: pid file ");
+  mark(pid_file_state());
+  mark("\n");
+}
 
 }  // namespace
 
@@ -41,6 +71,7 @@ int main(int argc, char** argv) {
   if (argc < 4) return 2;
   const char* mode = argv[2];
   g_marker = argv[3];
+  g_pid_file = argv[1];
   static DaemonTraits traits = {argv[1], "Test Already up and Running", strcmp(mode, "status") == 0, false,
                             before_removal, after_removal, "test_daemon", 0, false};
   daemonize("/tmp/", traits);
