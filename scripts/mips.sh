@@ -163,7 +163,7 @@ build_mips() {
   local toolchain=()
   [ -f "$MIPS_BUILD/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/$TRIPLET.cmake)
   cmake -S . -B "$MIPS_BUILD" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel -DLIBNL_ROOT="$LIBNL_CACHE" \
-    -DNODE_LINK_MAPS=ON >"$log" 2>&1 &&
+    -DNODE_LINK_MAPS=ON -DNODE_WERROR="${NODE_WERROR:-OFF}" >"$log" 2>&1 &&
     cmake --build "$MIPS_BUILD" --target emulated_tier -j"$(jobs)" >>"$log" 2>&1 ||
     { tail -n 60 "$log"; return 1; }
 }

@@ -9,6 +9,9 @@ cd "$(dirname "$0")/.."
 
 need_packages "${BUILD_PACKAGES[@]}" || { echo "package installation failed"; exit 1; }
 
+# In the test command every warning is an error (scripts/mips.sh follows it).
+export NODE_WERROR=ON
+
 results=()
 failed=0
 
@@ -29,7 +32,31 @@ run_tier() {
 }
 
 build_native() {
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null && cmake --build build -j"$(jobs)"
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=MinSizeRel -DNODE_WERROR=ON >/dev/null && cmake --build build -j"$(jobs)"
+}
+
+# The corners of the build matrix that no other tier builds: what a packager
+# builds (Release with tests, MinSizeRel without) and clang without the tests
+# (the fuzz tier builds with clang too).
+tier_build() {
+  need_packages "${FUZZ_PACKAGES[@]}" || return 1
+  local gcc=(-DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++)
+  local clang=(-DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14)
+  local rc=0 corner
+  mkdir -p build-matrix
+  for corner in "gcc Release ON" "gcc MinSizeRel OFF" "clang Release OFF"; do
+    set -- $corner
+    local dir=build-matrix/$1-$2-tests-$3 compiler
+    if [ "$1" = gcc ]; then compiler=("${gcc[@]}"); else compiler=("${clang[@]}"); fi
+    local t0=$SECONDS
+    if cmake -S . -B "$dir" "${compiler[@]}" -DCMAKE_BUILD_TYPE="$2" -DNODE_TESTS="$3" -DNODE_WERROR=ON \
+         >"$dir.log" 2>&1 && cmake --build "$dir" -j"$(jobs)" >>"$dir.log" 2>&1; then
+      echo "build $1 $2 tests $3: ok in $((SECONDS - t0))s"
+    else
+      echo "build $1 $2 tests $3: FAILED"; tail -n 40 "$dir.log"; rc=1
+    fi
+  done
+  return $rc
 }
 
 ctest_label() {  # ctest_label build-dir label
@@ -46,7 +73,7 @@ tier_probe() {
 tier_program() { build_native && ctest_label build program; }
 
 tier_sanitizers() {
-  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNODE_SANITIZE=ON >/dev/null &&
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNODE_SANITIZE=ON -DNODE_WERROR=ON >/dev/null &&
     cmake --build build-asan -j"$(jobs)" &&
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build-asan -L '^(unit|probe|program)$' --output-on-failure -j"$(jobs)"
@@ -71,7 +98,7 @@ tier_vm() {
   build_native && scripts/vm/build-image.sh && /usr/bin/python3 tests/vm/run.py --jobs "$(jobs)"
 }
 
-all_tiers=(unit probe program sanitizers mips fuzz vm)
+all_tiers=(build unit probe program sanitizers mips fuzz vm)
 wanted=("$@")
 [ ${#wanted[@]} -eq 0 ] && wanted=("${all_tiers[@]}")
 
