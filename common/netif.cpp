@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "common/kernel.h"
 #include "common/output.h"
 #include "common/profile.h"
 
@@ -31,7 +32,8 @@ int check_name(const char* ifname, const char* missing_message) {
 // Issues one interface ioctl on a socket of its own; 0 or the errno value.
 // With report_socket, a socket failure prints "Error: %s\n".
 int interface_ioctl(unsigned long request, const char* ifname, ifreq& ifr, bool report_ioctl) {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  Kernel& k = kernel();
+  int fd = k.interface_socket();
   if (fd < 0) {
     int e = errno;
     out_printf("Error: %s\n", strerror(e));
@@ -39,13 +41,13 @@ int interface_ioctl(unsigned long request, const char* ifname, ifreq& ifr, bool 
   }
   memset(&ifr, 0, sizeof(ifr));
   copy_text(ifr.ifr_name, IFNAMSIZ, ifname);
-  if (ioctl(fd, request, &ifr) < 0) {
+  if (k.interface_ioctl(fd, request, ifr) < 0) {
     int e = errno;
     if (report_ioctl) out_printf("Error: %s\n", strerror(e));
-    close(fd);
+    k.close_socket(fd);
     return e;
   }
-  close(fd);
+  k.close_socket(fd);
   return 0;
 }
 
@@ -87,7 +89,8 @@ int if_status(const char* ifname) {
     out_printf("Ioctl failed. Errno = %d\n", ENODEV);
     return -1;
   }
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  Kernel& k = kernel();
+  int fd = k.interface_socket();
   if (fd < 0) {
     out_printf("Socket failed. Errno = %d\n", errno);
     if (!profile().if_status_tries_ioctl) return -1;
@@ -95,9 +98,9 @@ int if_status(const char* ifname) {
   ifreq ifr;
   memset(&ifr, 0, sizeof(ifr));
   copy_text(ifr.ifr_name, IFNAMSIZ, ifname ? ifname : "");
-  int rc = ioctl(fd, SIOCGIFFLAGS, &ifr);
+  int rc = k.interface_ioctl(fd, SIOCGIFFLAGS, ifr);
   int e = errno;
-  if (fd >= 0) close(fd);
+  k.close_socket(fd);
   if (rc < 0) {
     out_printf("Ioctl failed. Errno = %d\n", e);
     return -1;

@@ -1,10 +1,15 @@
 #include "common/netif.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
 
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
+#include "common/testing/fake_kernel.h"
 
 TEST(InterfaceNames, MissingAndTooLongNamesAreRefused) {
   FakeHost fake;
@@ -28,21 +33,22 @@ TEST(InterfaceNames, MissingAndTooLongNamesAreRefused) {
 TEST(InterfaceStatus, MissingInterfaceAndFailedSocket) {
   FakeHost fake;
   ScopedHost scope(fake);
+  FakeKernel kernel;
+  ScopedKernel kernel_scope(kernel);
+  kernel.links["loooooooooooooo"] = FakeLink{};  // what the long name would be cut to
   EXPECT_EQ(-1, if_status("nosuchif0"));
   EXPECT_EQ(-1, if_status("loooooooooooooooooo"));  // never cut to another name
   EXPECT_EQ("Ioctl failed. Errno = 19\nIoctl failed. Errno = 19\n", fake.stdout_text);
+  EXPECT_EQ(std::vector<std::string>{"ioctl " + std::to_string(SIOCGIFFLAGS) + " nosuchif0"}, kernel.asked);
 
   // No descriptor left: the socket fails. The controller's copy still tries
   // the ioctl (on no socket); lonely's stops there.
-  rlimit old;
-  getrlimit(RLIMIT_NOFILE, &old);
-  rlimit none = {0, old.rlim_max};
+  kernel.links["lo"] = FakeLink{};
+  kernel.socket_errno = EMFILE;
   for (const ProgramProfile* p : {&kControllerProfile, &kLonelyProfile}) {
     set_profile(*p);
     fake.stdout_text.clear();
-    setrlimit(RLIMIT_NOFILE, &none);
     int rc = if_status("lo");
-    setrlimit(RLIMIT_NOFILE, &old);
     EXPECT_EQ(-1, rc);
     EXPECT_EQ(p == &kControllerProfile ? "Socket failed. Errno = 24\nIoctl failed. Errno = 9\n"
                                        : "Socket failed. Errno = 24\n",

@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/linux_kernel.h"
 #include "common/netif.h"
 #include "common/route.h"
 #include "common/state_flags.h"
 #include "common/testing/netns.h"
 #include "common/testing/fake_host.h"
+#include "common/testing/fake_kernel.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ class Probes : public ::testing::Test {
   }
   FakeHost fake;  // prints and files; the kernel calls are real
   ScopedHost scope{fake};
+  ScopedRealKernel real;
 };
 
 }  // namespace
@@ -85,4 +88,19 @@ TEST_F(Probes, DefaultRouteOfTheMainTableOnly) {
   set_nameserver();
   EXPECT_EQ("nameserver 192.168.1.1", fake.read("/tmp/resolv.conf.auto"));
   sh("ip route del default via 192.168.1.1 dev eth0");
+}
+
+TEST(LinkListed, TheMeshInterfaceIsListedUpOrDown) {
+  SKIP_WITHOUT_NETNS();
+  Kernel& k = linux_kernel();
+  remove_links({"mesh0"});
+  EXPECT_EQ(0, k.link_listed("mesh0"));
+  add_veth("mesh0", false);
+  sh("ip link set mesh0 down");
+  EXPECT_EQ(1, k.link_listed("mesh0"));  // down, without an address
+  EXPECT_EQ(0, k.link_listed("mesh"));
+  EXPECT_EQ(0, k.link_listed("mesh00"));
+  EXPECT_EQ(1, k.link_listed("lo"));
+  sh("ip link del mesh0");
+  EXPECT_EQ(0, k.link_listed("mesh0"));
 }

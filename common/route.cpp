@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common/host.h"
+#include "common/kernel.h"
 #include "common/output.h"
 #include "common/profile.h"
 
@@ -39,7 +40,7 @@ int readNlSock(int sock, char* buf, size_t cap, unsigned seq, unsigned pid) {
   size_t total = 0;
   const nlmsghdr* hdr;
   do {
-    ssize_t got = recv(sock, buf + total, cap - total, 0);
+    ssize_t got = kernel().route_recv(sock, buf + total, cap - total);
     if (got < 0) {
       err_perror("SOCK READ: ");
       return -1;
@@ -66,7 +67,7 @@ void parseRoutes(const nlmsghdr* msg, RouteRecord* route) {
   for (const rtattr* a = RTM_RTA(rt); RTA_OK(a, left); a = RTA_NEXT(a, left)) {
     switch (a->rta_type) {
       case RTA_DST: route->destination = attr_u32(a); break;
-      case RTA_OIF: if_indextoname(attr_u32(a), route->ifname); break;
+      case RTA_OIF: kernel().interface_name(attr_u32(a), route->ifname); break;
       case RTA_GATEWAY: route->gateway = attr_u32(a); break;
       case RTA_PREFSRC: route->source = attr_u32(a); break;
       default: break;
@@ -78,7 +79,8 @@ void parseRoutes(const nlmsghdr* msg, RouteRecord* route) {
 void printGateway() { out_printf("%s\n", gateway.c_str()); }
 
 int read_gateway(char* out, size_t cap) {
-  int sock = socket(PF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_ROUTE);
+  Kernel& k = kernel();
+  int sock = k.route_socket();
   if (sock < 0) err_perror("Socket Creation: ");
 
   alignas(nlmsghdr) char buf[kDumpSize];
@@ -89,9 +91,9 @@ int read_gateway(char* out, size_t cap) {
   req->nlmsg_flags = NLM_F_DUMP | NLM_F_REQUEST;
   req->nlmsg_seq = 0;
   req->nlmsg_pid = static_cast<unsigned>(getpid());
-  if (send(sock, req, req->nlmsg_len, 0) < 0) {
+  if (k.route_send(sock, req, req->nlmsg_len) < 0) {
     out_line("Write To Socket Failed...");
-    if (sock >= 0) close(sock);
+    k.close_socket(sock);
     return -1;
   }
 
@@ -99,7 +101,7 @@ int read_gateway(char* out, size_t cap) {
   int got = readNlSock(sock, buf, sizeof(buf), 1, static_cast<unsigned>(getpid()));
   if (got < 0) {
     out_line("Read From Socket Failed...");
-    close(sock);
+    k.close_socket(sock);
     return -1;
   }
   unsigned len = static_cast<unsigned>(got);
@@ -109,7 +111,7 @@ int read_gateway(char* out, size_t cap) {
     memset(&route, 0, sizeof(route));
     parseRoutes(msg, &route);
   }
-  close(sock);
+  k.close_socket(sock);
   copy_text(out, cap, gateway.c_str());
   printGateway();
   return 0;

@@ -4,6 +4,7 @@
 // neighbours' MACs and signals into two lists through a socket of each dump.
 #pragma once
 
+#include "common/kernel.h"
 #include "common/text.h"
 
 struct nl_sock;
@@ -23,7 +24,6 @@ extern station_nl_state station_state;
 // signal averages joined by ";" (a station without an average adds a MAC
 // only). Zeroed at the start of each dump; a full list stops growing at a
 // whole entry.
-using NeighbourList = FixedText<1024>;
 extern NeighbourList neighbour_macs;
 extern NeighbourList neighbour_signals;
 // The per-chain text of the last station that carried one.

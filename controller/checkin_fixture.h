@@ -39,6 +39,7 @@ class Checkin : public ControllerTest {
     fake.write("/proc/loadavg", "0.25 0.30 0.35 1/80 1234\n");
     fake.write("/sys/kernel/debug/batman_adv/bat0/gateways", kCheckinGatewayTable);
     fake.uptime_seconds = 3725;
+    kernel.links["eth0"] = FakeLink{.mac = "00:1a:2b:3c:4d:5e"};  // a gateway with its cable
     identity.hw.set("FLX-1");
     identity.mac.set("00:1A:2B:3C:4D:5E");
     identity.firmware.set("2.4.1");

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "common/host.h"
+#include "common/kernel.h"
 #include "common/netif.h"
 #include "common/output.h"
 #include "common/route.h"
@@ -83,10 +84,12 @@ void read_node_state(NodeReport& report) {
 
   // After a failed dump the lists may still hold an earlier dump's
   // neighbours, which are not the node's neighbours now.
-  if (neighbour_dump("mesh0") == 0) {
+  static NeighbourList macs;
+  static NeighbourList signals;
+  if (kernel().neighbour_dump("mesh0", macs, signals) == 0) {
     log_printf(LOG_DEBUG, "Neighbour list done");
-    report.nbs = neighbour_macs;
-    report.rssi = neighbour_signals;
+    report.nbs = macs;
+    report.rssi = signals;
   } else {
     log_printf(LOG_DEBUG, "Unable to get the Neighbour");
     report.nbs = "";

@@ -1,8 +1,7 @@
 // The check-in against the scripted dashboard on loopback, with the fake
-// host. The interface probes ask this machine's kernel, so the fields they
-// fill (ip, lan, mesh, gateway, nbs, rssi) and the uplink alignment of a
-// whole check-in are asserted in checkin_probe_test.cpp, inside a network
-// namespace of known interfaces; everything else is asserted here.
+// host, on a node whose only interface is eth0. The fields the interface
+// probes fill (ip, lan, mesh, gateway, nbs, rssi) are asserted in
+// checkin_interfaces_test.cpp; everything else is asserted here.
 #include "controller/checkin.h"
 
 #include <gtest/gtest.h>

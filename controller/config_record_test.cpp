@@ -47,12 +47,12 @@ class ConfigRecord : public ControllerTest {
         {"dhcp.priv.ipaddr", "10.3.52.1"},
         {"dhcp.priv.netmask", "255.255.252.0"},
     };
+    set_lan(kernel, 1);
   }
   ~ConfigRecord() override {
     clear_controller_resources();
     clear_dashboard_config();
   }
-  ScopedLan lan{1, "192.168.1.1", "255.255.255.0"};
 };
 
 }  // namespace

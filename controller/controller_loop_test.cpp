@@ -96,7 +96,7 @@ TEST_F(ControllerLoop, LanBlockIsTakenUpFromUciBeforeTheIdentityAndTheFirstCheck
   fake.uci = {{"node.security.lan_block", "1"},     {"wireless.priv.encryption", "psk-mixed"},
               {"dhcp.pub.ipaddr", "10.3.48.1"},      {"dhcp.pub.netmask", "255.255.252.0"},
               {"dhcp.priv.ipaddr", "10.3.52.1"},     {"dhcp.priv.netmask", "255.255.252.0"}};
-  ScopedLan lan(1, "192.168.1.1", "255.255.255.0");
+  set_lan(kernel, 1);
   DeviceIdentity id;
   prepare_controller(id);
   EXPECT_EQ(1, node_config().filter.lan_block);

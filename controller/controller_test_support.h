@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/testing/fake_host.h"
+#include "common/testing/fake_kernel.h"
 #include "controller/change_counts.h"
 #include "controller/config_record.h"
 #include "controller/upgrade_flag.h"
@@ -70,5 +71,7 @@ class ControllerTest : public ::testing::Test {
 
   FakeHost fake;
   ScopedHost scope{fake};
+  FakeKernel kernel;  // no interfaces unless a test adds them
+  ScopedKernel kernel_scope{kernel};
   NodeConfig config;
 };

@@ -1,6 +1,8 @@
 #include "controller/device_identity.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 #include <syslog.h>
 
 #include <string>

@@ -9,9 +9,6 @@
 
 namespace {
 
-const LanProbes kKernelProbes = {if_status, get_ipaddr, get_netmask};
-const LanProbes* g_probes = &kKernelProbes;
-
 struct SideRule {
   const char* address_command;
   const char* netmask_command;
@@ -25,19 +22,13 @@ const SideRule kSides[] = {
 
 }  // namespace
 
-const LanProbes* set_lan_probes(const LanProbes* probes) {
-  const LanProbes* old = g_probes;
-  g_probes = probes ? probes : &kKernelProbes;
-  return old;
-}
-
 int apply_lan_block(int action) {
   // Without the wired uplink there is no LAN to protect.
-  if (g_probes->if_status("eth0") != 1) return 1;
+  if (if_status("eth0") != 1) return 1;
   FixedText<16> address;
   FixedText<16> netmask;
-  g_probes->get_ipaddr("br-lan", address.data(), address.capacity());
-  g_probes->get_netmask("br-lan", netmask.data(), netmask.capacity());
+  get_ipaddr("br-lan", address);
+  get_netmask("br-lan", netmask);
   FixedText<17> network;
   network_address(address, netmask, network);
   int prefix = prefix_length(address, netmask);

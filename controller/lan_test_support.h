@@ -1,52 +1,24 @@
-// A scripted LAN for unit tests: what the LAN block learns of eth0 and of
-// br-lan, in place of the kernel's ioctls, for as long as the object lives.
+// The LAN as the LAN block sees it on a fake kernel: eth0 (1 up and
+// running, 0 up without a carrier, -1 missing) and br-lan's address.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "common/text.h"
-#include "controller/lan_block.h"
+#include "common/testing/fake_kernel.h"
 
-class ScopedLan {
- public:
-  // eth0: 1 up and running, 0 not, -1 flags unreadable.
-  ScopedLan(int eth0, const char* address, const char* netmask) {
-    state() = {eth0, address, netmask, {}};
-    old_ = set_lan_probes(&kProbes);
-  }
-  ~ScopedLan() { set_lan_probes(old_); }
-  ScopedLan(const ScopedLan&) = delete;
-  ScopedLan& operator=(const ScopedLan&) = delete;
+inline void set_lan(FakeKernel& k, int eth0, const char* address = "192.168.1.1",
+                    const char* netmask = "255.255.255.0") {
+  k.links.erase("eth0");
+  if (eth0 >= 0) k.links["eth0"] = FakeLink{.running = eth0 == 1};
+  k.links["br-lan"] = FakeLink{.address = address, .netmask = netmask};
+}
 
-  void set_eth0(int status) { state().eth0 = status; }
-  // The interfaces asked about, in order ("eth0", "br-lan"...).
-  const std::vector<std::string>& asked() const { return state().asked; }
-
- private:
-  struct State {
-    int eth0;
-    std::string address;
-    std::string netmask;
-    std::vector<std::string> asked;
-  };
-  static State& state() {
-    static State s;
-    return s;
+// The interfaces asked about, in order ("eth0", "br-lan"...).
+inline std::vector<std::string> asked_interfaces(const FakeKernel& k) {
+  std::vector<std::string> out;
+  for (const std::string& a : k.asked) {
+    if (a.rfind("ioctl ", 0) == 0) out.push_back(a.substr(a.rfind(' ') + 1));
   }
-  static int status(const char* ifname) {
-    state().asked.push_back(ifname);
-    return std::string(ifname) == "eth0" ? state().eth0 : -1;
-  }
-  static int copy(const char* ifname, const std::string& text, char* out, size_t cap) {
-    state().asked.push_back(ifname);
-    if (std::string(ifname) != "br-lan" || text.empty()) return 19;  // ENODEV
-    copy_text(out, cap, text.c_str());
-    return 0;
-  }
-  static int address(const char* ifname, char* out, size_t cap) { return copy(ifname, state().address, out, cap); }
-  static int netmask(const char* ifname, char* out, size_t cap) { return copy(ifname, state().netmask, out, cap); }
-
-  static constexpr LanProbes kProbes = {status, address, netmask};
-  const LanProbes* old_;
-};
+  return out;
+}

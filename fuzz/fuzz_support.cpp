@@ -5,8 +5,11 @@
 
 FakeHost& fuzz_host() {
   static FakeHost host;
+  static FakeKernel kernel;  // no interfaces, routes or radios
   set_host(&host);
+  set_kernel(&kernel);
   host.forget();
+  kernel.asked.clear();
   return host;
 }
 

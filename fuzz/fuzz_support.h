@@ -8,9 +8,10 @@
 #include <string>
 
 #include "common/testing/fake_host.h"
+#include "common/testing/fake_kernel.h"
 
-// The fake host of every target: installed, and cleared of what the
-// previous input recorded. Its files stay; a target rewrites those it uses.
+// The fake host of every target, with a fake kernel without interfaces:
+// installed, and cleared of what the previous input recorded. Its files stay; a target rewrites those it uses.
 FakeHost& fuzz_host();
 
 [[noreturn]] void fuzz_fail(const char* file, int line, const char* what);

@@ -36,13 +36,13 @@ int try_channel(int channel) {
   return 1;
 }
 
-int search_cycle(int cycle, BackendLookup lookup) {
+int search_cycle(int cycle) {
   // "auto", or a channel that cannot be read, counts as 0.
   FixedText<256> text;
   get_config("uci get wireless.radio0.channel", text);
   int current = atoi(text);
 
-  int found = wc_scan("mesh0", current, lookup);
+  int found = wc_scan("mesh0", current);
   if (found > 0 && found != current && try_channel(found) == 0) return 0;
 
   if (cycle == kRebootCycle) {

@@ -15,4 +15,4 @@ int try_channel(int channel);
 // One search cycle, counted from 0: scans mesh0, tries a channel on which the
 // cell was heard, orders the reboot in the cycle kRebootCycle, then pauses
 // 30 s. 0 when the node joined the mesh, 1 when the search goes on.
-int search_cycle(int cycle, BackendLookup lookup = iwinfo_backend);
+int search_cycle(int cycle);

@@ -18,7 +18,7 @@ void settle_and_probe() {
   host().sleep(60);
 }
 
-int join_mesh(BackendLookup lookup) {
+int join_mesh() {
   if (vlan != 1) _vlan(0);
   // An uplink or a running mesh client: nothing to search for.
   if (elink || mesh) return 0;
@@ -30,7 +30,7 @@ int join_mesh(BackendLookup lookup) {
     return 0;
   }
   for (int cycle = 0;; ++cycle) {
-    if (search_cycle(cycle, lookup) == 0) return 0;
+    if (search_cycle(cycle) == 0) return 0;
   }
 }
 

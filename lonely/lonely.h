@@ -12,7 +12,7 @@ void settle_and_probe();
 // or mesh client, takes the repeater role when a gateway answers, else
 // searches the channels until the node joins the mesh (or is rebooted).
 // The exit status.
-int join_mesh(BackendLookup lookup = iwinfo_backend);
+int join_mesh();
 
 // The whole program.
 int run_lonely();

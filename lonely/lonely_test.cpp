@@ -15,6 +15,7 @@ class Lonely : public MeshFixture {
  protected:
   Lonely() {
     StandInScan::reset();
+    kernel.scan_backends["mesh0"] = &StandInScan::ops;
     fake.uci["node.status.id"] = "5";
     fake.uci["wireless.radio0.channel"] = "11";
     fake.outputs[kBatmanMode] = "off\n";
@@ -62,7 +63,7 @@ TEST_F(Lonely, AnUplinkEndsTheProgram) {
   vlan = 1;
   elink = 1;
   fake.write(kGatewayTable, kOneGatewayTable);
-  EXPECT_EQ(0, join_mesh(StandInScan::lookup));
+  EXPECT_EQ(0, join_mesh());
   EXPECT_TRUE(fake.events.empty());
   EXPECT_EQ(0, StandInScan::scans);
 }
@@ -70,7 +71,7 @@ TEST_F(Lonely, AnUplinkEndsTheProgram) {
 TEST_F(Lonely, AGatewayInReachMakesARepeaterWithoutSearching) {
   vlan = 1;
   fake.write(kGatewayTable, kOneGatewayTable);
-  EXPECT_EQ(0, join_mesh(StandInScan::lookup));
+  EXPECT_EQ(0, join_mesh());
   std::vector<std::string> seen = effects({"run", "read", "sleep", "write"});
   ASSERT_GE(seen.size(), 3u);
   EXPECT_EQ((std::vector<std::string>{"led red:link1 default-on", "run " + kGatewayPing, "read " + kBatmanMode}),
@@ -90,7 +91,7 @@ TEST_F(Lonely, TheSearchMovesTheRadioToTheCellAndJoinsThere) {
     if (command != kGatewayPing) return -1;
     return fake.uci["wireless.radio0.channel"] == "6" ? 0 : 1;
   };
-  EXPECT_EQ(0, join_mesh(StandInScan::lookup));
+  EXPECT_EQ(0, join_mesh());
   EXPECT_EQ((std::vector<unsigned>{30, 30, 20, 20, 10, 10}), fake.sleeps);
   EXPECT_EQ(4u, fake.trace("run " + kGatewayPing).size());
   EXPECT_EQ("6", fake.uci["wireless.radio0.channel"]);
@@ -101,4 +102,34 @@ TEST_F(Lonely, TheSearchMovesTheRadioToTheCellAndJoinsThere) {
       "Found valid Gateway\n",
       fake.stdout_text.substr(0, fake.stdout_text.rfind("Found valid Gateway\n") + 20));
   EXPECT_EQ(1, StandInScan::scans);
+}
+
+// Whole runs on the node's interfaces as the kernel reports them.
+TEST_F(Lonely, WithEthernetUpItEndsAfterTheSettleWithoutLedsOrRadio) {
+  kernel.links["eth0"] = FakeLink{};
+  vlans(3);
+  fake.write(kGatewayTable, kOneGatewayTable);
+  EXPECT_EQ(0, run_lonely());
+  EXPECT_EQ((std::vector<std::string>{"sleep 10", "sleep 60", "run /etc/init.d/vlan start"}),
+            effects({"run", "read", "sleep", "write", "out", "err", "fork", "kill"}));
+  EXPECT_EQ("11", fake.uci["wireless.radio0.channel"]);
+}
+
+TEST_F(Lonely, WithoutUplinkAGatewayInReachMakesARepeater) {
+  kernel.links["eth0"] = FakeLink{.running = false};  // no carrier
+  kernel.links["eth1"] = FakeLink{.running = false};
+  kernel.links["br-meship"] = FakeLink{.address = "10.3.56.20", .netmask = "255.255.252.0"};
+  kernel.routes = {FakeRoute{.destination = "10.3.56.0", .prefix = 22, .ifname = "br-meship"},
+                   FakeRoute{.gateway = "10.3.56.1", .ifname = "br-meship"}};
+  vlans(4);
+  fake.write(kGatewayTable, kOneGatewayTable);
+  EXPECT_EQ(0, run_lonely());
+  const std::vector<std::string> expected =
+      std::vector<std::string>{"sleep 10", "sleep 60", "led red:link1 default-on", "out Found valid Gateway\n",
+                               "run " + kGatewayPing} +
+      role_switch(1, "") + green_blink(10) + std::vector<std::string>{"led red:link1 none"};
+  EXPECT_EQ(expected, effects({"run", "read", "sleep", "write", "out", "err", "fork", "kill"}));
+  EXPECT_EQ("nameserver 10.3.56.1", fake.read("/tmp/resolv.conf.auto"));
+  EXPECT_EQ("repeater", fake.uci["node.status.mode"]);
+  EXPECT_EQ("11", fake.uci["wireless.radio0.channel"]);
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/kernel.h"
 #include "common/output.h"
 #include "common/text.h"
 #include "lonely/scan_entry.h"
@@ -60,12 +61,12 @@ int scan_for_mesh_cell(const scan_backend_ops* backend, const char* ifname, int 
   return 0;
 }
 
-int wc_scan(const char* ifname, int current, BackendLookup lookup) {
+int wc_scan(const char* ifname, int current) {
   if (!ifname || !*ifname) {
     err_printf("required interface name to start scan");
     return -1;
   }
-  const scan_backend_ops* backend = lookup(ifname);
+  const scan_backend_ops* backend = kernel().scan_backend(ifname);
   if (!backend) {
     err_printf("No such wireless device: %s\n", ifname);
     // The probe opened the netlink link; the next cycle starts afresh.

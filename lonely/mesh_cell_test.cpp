@@ -7,15 +7,21 @@
 
 #include "common/testing/fake_host.h"
 #include "lonely/testing/stand_in_scan.h"
+#include "common/testing/fake_kernel.h"
 #include "lonely/testing/stand_in_supplicant.h"
 
 namespace {
 
 class MeshCell : public ::testing::Test {
  protected:
-  MeshCell() { StandInScan::reset(); }
+  MeshCell() {
+    StandInScan::reset();
+    kernel.scan_backends["mesh0"] = &StandInScan::ops;
+  }
   FakeHost fake;
   ScopedHost scope{fake};
+  FakeKernel kernel;
+  ScopedKernel kernel_scope{kernel};
 };
 
 }  // namespace
@@ -72,21 +78,17 @@ TEST_F(MeshCell, FailedEmptyAndOverlongScans) {
 
 TEST_F(MeshCell, WcScanNeedsAnInterfaceAndAWirelessBackend) {
   StandInScan::records = {cell(kCell, "mesh", kModeAdHoc, 6)};
-  EXPECT_EQ(-1, wc_scan(nullptr, 11, StandInScan::lookup));
-  EXPECT_EQ(-1, wc_scan("", 11, StandInScan::lookup));
+  EXPECT_EQ(-1, wc_scan(nullptr, 11));
+  EXPECT_EQ(-1, wc_scan("", 11));
   EXPECT_EQ("required interface name to start scanrequired interface name to start scan", fake.stderr_text);
   fake.stderr_text.clear();
-  EXPECT_EQ(-1, wc_scan("mesh0", 11, [](const char*) -> const scan_backend_ops* { return nullptr; }));
-  EXPECT_EQ("No such wireless device: mesh0\n", fake.stderr_text);
-  EXPECT_EQ(0, StandInScan::scans);
-  EXPECT_EQ(6, wc_scan("mesh0", 11, StandInScan::lookup));
-  EXPECT_EQ(1, StandInScan::scans);
-}
-
-TEST_F(MeshCell, ThisMachinesInterfacesHaveNoMeshRadio) {
-  // The node's own lookup: a test machine has no nl80211 radio named mesh0.
+  kernel.scan_backends.clear();  // mesh0 has no nl80211 radio
   EXPECT_EQ(-1, wc_scan("mesh0", 11));
   EXPECT_EQ("No such wireless device: mesh0\n", fake.stderr_text);
+  EXPECT_EQ(0, StandInScan::scans);
+  kernel.scan_backends["mesh0"] = &StandInScan::ops;
+  EXPECT_EQ(6, wc_scan("mesh0", 11));
+  EXPECT_EQ(1, StandInScan::scans);
 }
 
 TEST_F(MeshCell, CellsHeardThroughTheSupplicantAreNeverTakenForTheAdHocCell) {

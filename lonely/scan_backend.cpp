@@ -79,6 +79,13 @@ const scan_backend_ops* iwinfo_backend(const char* ifname) {
   return type && strcmp(type, "nl80211") == 0 ? &kNl80211Ops : nullptr;
 }
 
+const scan_backend_ops* ScanKernel::scan_backend(const char* ifname) { return iwinfo_backend(ifname); }
+
+Kernel& scan_kernel() {
+  static ScanKernel k;
+  return k;
+}
+
 int nl80211_get_scanlist(const char* ifname, char* buf, size_t size, int* len) {
   ScanCursor out(buf, size);
   int rc = scanlist(ifname, out, true);

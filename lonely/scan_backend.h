@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "common/linux_kernel.h"
 #include "lonely/scan_entry.h"
 
 struct scan_backend_ops {
@@ -17,6 +18,13 @@ struct scan_backend_ops {
 
 // The nl80211 operations for an interface with an nl80211 radio, else nullptr.
 const scan_backend_ops* iwinfo_backend(const char* ifname);
+
+// The node's kernel with this scan backend (lonely's).
+class ScanKernel : public LinuxKernel {
+ public:
+  const scan_backend_ops* scan_backend(const char* ifname) override;
+};
+Kernel& scan_kernel();
 // "nl80211" when nl80211_probe succeeds, else nullptr.
 const char* iwinfo_type(const char* ifname);
 // 1 when the interface has an nl80211 radio, else 0.

@@ -7,13 +7,11 @@
 
 #include "common/daemon.h"
 #include "common/host.h"
+#include "common/kernel.h"
 #include "common/netif.h"
 #include "common/output.h"
 #include "common/profile.h"
 #include "common/runner.h"
-#include "common/station_dump.h"
-
-const ClientscoutNode kClientscoutNode = {station_nl_init, station_dump, get_mac};
 
 namespace {
 
@@ -21,9 +19,9 @@ namespace {
 bool nonzero(const char* value) { return strtol(value, nullptr, 10) != 0; }
 
 // Reads eth0's MAC into the identity; false while it cannot be read.
-bool read_identity(ClientScout& scout, const ClientscoutNode& node) {
+bool read_identity(ClientScout& scout) {
   MacText mac;
-  if (node.read_mac("eth0", mac.data(), mac.capacity()) != 0 || mac.empty()) return false;
+  if (get_mac("eth0", mac) != 0 || mac.empty()) return false;
   scout.identity.set(mac);
   return true;
 }
@@ -54,15 +52,15 @@ void start_clientscout_daemon() {
   start_daemon(traits);
 }
 
-void prepare_clientscout(ClientScout& scout, const ClientscoutNode& node) {
+void prepare_clientscout(ClientScout& scout) {
   make_report_config(scout.config);
   scout.identity.clear();
-  if (!read_identity(scout, node)) {
+  if (!read_identity(scout)) {
     log_printf(LOG_INFO, "eth0 MAC address unreadable: the client list waits for it");
   }
 }
 
-void clientscout_cycle(ClientScout& scout, const ClientscoutNode& node) {
+void clientscout_cycle(ClientScout& scout) {
   log_printf(LOG_DEBUG, "updating client list");
   if (host_access(kClientsFile, F_OK) == 0) {
     if (host_unlink(kClientsFile) == 0) {
@@ -71,12 +69,12 @@ void clientscout_cycle(ClientScout& scout, const ClientscoutNode& node) {
       log_printf(LOG_DEBUG, "Faild to clear the client list");
     }
   }
-  if (interface_selected("pub") == 0) node.dump("pub0");
-  if (interface_selected("priv") == 0) node.dump("priv0");
+  if (interface_selected("pub") == 0) kernel().station_dump("pub0");
+  if (interface_selected("priv") == 0) kernel().station_dump("priv0");
   // A list without the node's identity cannot be told apart from another
   // node's: it waits until eth0's MAC can be read.
   if (scout.identity.empty()) {
-    if (read_identity(scout, node)) {
+    if (read_identity(scout)) {
       log_printf(LOG_INFO, "eth0 MAC address: %s", scout.identity.c_str());
     } else {
       out_line("eth0 MAC address unreadable: client list not sent");
@@ -86,18 +84,18 @@ void clientscout_cycle(ClientScout& scout, const ClientscoutNode& node) {
   log_printf(LOG_DEBUG, "Updating client List");
 }
 
-void run_clientscout(ClientScout& scout, const ClientscoutNode& node) {
+void run_clientscout(ClientScout& scout) {
   for (;;) {
-    clientscout_cycle(scout, node);
+    clientscout_cycle(scout);
     host().sleep(scout.config.period);
   }
 }
 
-int clientscout_main(const ClientscoutNode& node) {
+int clientscout_main() {
   set_profile(kClientscoutProfile);
   start_clientscout_daemon();
-  node.nl_init();
+  kernel().station_init();
   static ClientScout scout;
-  prepare_clientscout(scout, node);
-  run_clientscout(scout, node);
+  prepare_clientscout(scout);
+  run_clientscout(scout);
 }

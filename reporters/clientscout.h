@@ -1,20 +1,9 @@
 // The client reporter: each minute the stations of the public and private
-// access points go into /tmp/.clients and from there to the dashboard. The
-// program's main reads: clientscout_main(kClientscoutNode).
+// access points go into /tmp/.clients and from there to the dashboard.
 #pragma once
 
 #include "reporters/client_list.h"
 #include "reporters/identity.h"
-
-// What the reporter asks of the node. The stand-in build for the program
-// tests replaces the nl80211 part; unit tests replace all of it.
-struct ClientscoutNode {
-  void (*nl_init)();                // ends the program when nl80211 is not usable
-  int (*dump)(const char* ifname);  // appends the stations' records to /tmp/.clients
-  MacReader read_mac;
-};
-// station_nl_init, station_dump, get_mac.
-extern const ClientscoutNode kClientscoutNode;
 
 struct ClientScout {
   ReportConfig config;
@@ -31,11 +20,11 @@ void start_clientscout_daemon();
 void remove_client_list();
 
 // report_config and the identity.
-void prepare_clientscout(ClientScout& scout, const ClientscoutNode& node);
+void prepare_clientscout(ClientScout& scout);
 // One cycle without its pause: rebuild /tmp/.clients from the station dumps
 // and report it.
-void clientscout_cycle(ClientScout& scout, const ClientscoutNode& node);
-[[noreturn]] void run_clientscout(ClientScout& scout, const ClientscoutNode& node);
+void clientscout_cycle(ClientScout& scout);
+[[noreturn]] void run_clientscout(ClientScout& scout);
 
 // The whole program: start-up in order, then the cycles.
-int clientscout_main(const ClientscoutNode& node);
+int clientscout_main();

@@ -1,4 +1,8 @@
 // clientscout: reports the Wi-Fi clients of the two access points every minute.
+#include "common/wifi_kernel.h"
 #include "reporters/clientscout.h"
 
-int main() { return clientscout_main(kClientscoutNode); }
+int main() {
+  set_kernel(&wifi_kernel());
+  return clientscout_main();
+}

@@ -19,27 +19,6 @@
 
 namespace {
 
-std::map<std::string, std::vector<std::string>> g_stations;  // interface -> records
-std::vector<std::string> g_dumped;
-int g_mac_result = 0;
-
-void no_nl_init() {}
-
-int stand_in_dump(const char* ifname) {
-  g_dumped.push_back(ifname);
-  for (const std::string& record : g_stations[ifname]) append_client_record(record.c_str());
-  return 0;
-}
-
-int stand_in_mac(const char* ifname, char* out, size_t cap) {
-  if (std::string(ifname) != "eth0") return ENODEV;
-  if (g_mac_result != 0) return g_mac_result;
-  copy_text(out, cap, "00:1A:2B:3C:4D:5E");
-  return 0;
-}
-
-const ClientscoutNode kTestNode = {no_nl_init, stand_in_dump, stand_in_mac};
-
 const char kEncodedMac[] = "MDA6MUE6MkI6M0M6NEQ6NUU=";  // 00:1A:2B:3C:4D:5E
 const char kRecord[] = "mac=00:11:22:33:44:55;rx=512;tx=300";
 const char kReply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\nthanks";
@@ -51,18 +30,24 @@ class Clientscout : public ReportTest {
     fake.hosts[DASHBOARD_HOST] = "127.0.0.1";
     fake.uci = {{"wireless.pub.disabled", "0"}, {"wireless.pub.hidden", "0"},
                 {"wireless.priv.disabled", "0"}, {"wireless.priv.hidden", "0"}};
-    g_stations.clear();
-    g_dumped.clear();
-    g_mac_result = 0;
   }
   // The dashboard answers every report unless a test scripts otherwise.
   void start(bool answering = true) {
     if (answering) dashboard.script(ServerReply::text(kReply));
-    prepare_clientscout(scout, kTestNode);
+    prepare_clientscout(scout);
   }
-  void cycle() { clientscout_cycle(scout, kTestNode); }
+  void cycle() { clientscout_cycle(scout); }
   // The list the i-th request carried, decoded.
   std::string sent_list(size_t i) { return decoded(field(dashboard.request(i), "data=")); }
+
+  // The interfaces whose stations were dumped, in order.
+  std::vector<std::string> dumped() const {
+    std::vector<std::string> out;
+    for (const std::string& a : kernel.asked) {
+      if (a.rfind("station_dump ", 0) == 0) out.push_back(a.substr(13));
+    }
+    return out;
+  }
 
   ClientScout scout;
 };
@@ -107,13 +92,13 @@ TEST_F(Clientscout, OnlySelectedInterfacesAreDumped) {
   fake.uci = {{"wireless.pub.disabled", "0"}, {"wireless.priv.disabled", "1"}, {"wireless.priv.hidden", "0"}};
   start();
   cycle();
-  EXPECT_TRUE(g_dumped.empty());
+  EXPECT_TRUE(dumped().empty());
   EXPECT_NE(std::string::npos, fake.stdout_text.find("Inerface priv: Disabled\n"));
 
   fake.uci["wireless.pub.hidden"] = "0";
   fake.uci["wireless.priv.disabled"] = "0";
   cycle();
-  EXPECT_EQ((std::vector<std::string>{"pub0", "priv0"}), g_dumped);
+  EXPECT_EQ((std::vector<std::string>{"pub0", "priv0"}), dumped());
 }
 
 TEST_F(Clientscout, EmptyIsSentOncePerEmptySpell) {
@@ -127,9 +112,9 @@ TEST_F(Clientscout, EmptyIsSentOncePerEmptySpell) {
 
   // A client re-arms it: its list goes out, and the next empty cycle says
   // "Empty" again.
-  g_stations["pub0"] = {kRecord};
+  kernel.stations["pub0"] = {kRecord};
   cycle();
-  g_stations.clear();
+  kernel.stations.clear();
   cycle();
   cycle();
   ASSERT_EQ(3u, dashboard.connections());
@@ -140,7 +125,7 @@ TEST_F(Clientscout, EmptyIsSentOncePerEmptySpell) {
 }
 
 TEST_F(Clientscout, TheDashboardReceivesTheFormWithItsLength) {
-  g_stations["priv0"] = {kRecord};
+  kernel.stations["priv0"] = {kRecord};
   start();
   cycle();
   // 24 for the MAC's base64, 48 for the list's, 9 for "id=" and "&data=".
@@ -158,8 +143,8 @@ TEST_F(Clientscout, TheDashboardReceivesTheFormWithItsLength) {
 
 TEST_F(Clientscout, EachCycleStartsFromAnEmptyList) {
   fake.write("/tmp/.clients", "mac=aa:aa:aa:aa:aa:aa\n");
-  g_stations["pub0"] = {kRecord};
-  g_stations["priv0"] = {"mac=00:11:22:33:44:66"};
+  kernel.stations["pub0"] = {kRecord};
+  kernel.stations["priv0"] = {"mac=00:11:22:33:44:66"};
   start();
   cycle();
   EXPECT_EQ(std::string(kRecord) + "\nmac=00:11:22:33:44:66\n", sent_list(0));
@@ -180,7 +165,7 @@ TEST_F(Clientscout, AnUnresolvableHostMeansNoConnection) {
   // "Empty" counts as sent; a list is tried again in the next cycle.
   cycle();
   EXPECT_NE(std::string::npos, fake.stdout_text.find("No data to send Returning to mainloop\n"));
-  g_stations["pub0"] = {kRecord};
+  kernel.stations["pub0"] = {kRecord};
   fake.hosts[DASHBOARD_HOST] = "127.0.0.1";
   cycle();
   ASSERT_EQ(1u, dashboard.connections());
@@ -188,17 +173,17 @@ TEST_F(Clientscout, AnUnresolvableHostMeansNoConnection) {
 }
 
 TEST_F(Clientscout, AnIdentityThatTurnsUpLateIsUsedFromThen) {
-  g_mac_result = ENODEV;
+  set_eth0_mac(false);
   start();
   EXPECT_EQ((std::vector<std::string>{"eth0 MAC address unreadable: the client list waits for it"}),
             logs(LOG_INFO));
-  g_stations["pub0"] = {kRecord};
+  kernel.stations["pub0"] = {kRecord};
   cycle();
   cycle();
   EXPECT_EQ(0u, dashboard.connections());
   EXPECT_EQ(2, count_of(fake.stdout_text, "eth0 MAC address unreadable: client list not sent\n"));
 
-  g_mac_result = 0;
+  set_eth0_mac(true);
   cycle();
   ASSERT_EQ(1u, dashboard.connections());
   EXPECT_EQ(kEncodedMac, field(dashboard.request(0), "id="));

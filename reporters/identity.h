@@ -7,6 +7,3 @@
 #include "common/text.h"
 
 using MacText = FixedText<18>;
-
-// Reads an interface's MAC address: 0, or an error result (get_mac's form).
-using MacReader = int (*)(const char* ifname, char* out, size_t cap);

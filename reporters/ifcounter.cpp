@@ -11,6 +11,7 @@
 #include "common/endpoints.h"
 #include "common/framing.h"
 #include "common/host.h"
+#include "common/netif.h"
 #include "common/output.h"
 #include "common/profile.h"
 #include "common/reply_reader.h"
@@ -107,9 +108,9 @@ void start_ifcounter_daemon() {
   start_daemon(traits);
 }
 
-int prepare_ifcounter(Ifcounter& counter, MacReader read_mac) {
+int prepare_ifcounter(Ifcounter& counter) {
   counter.identity.clear();
-  int rc = read_mac("eth0", counter.identity.data(), counter.identity.capacity());
+  int rc = get_mac("eth0", counter.identity);
   if (rc != 0) {
     log_printf(kAuthEmergency, "Error: %d:%s", rc, strerror(rc));
     return 1;
@@ -129,11 +130,11 @@ void ifcounter_cycle(Ifcounter& counter) {
   report_statistics(config ? *config : kNoConfig, counter.identity, ifname, counter.sample);
 }
 
-int ifcounter_main(MacReader read_mac) {
+int ifcounter_main() {
   set_profile(kIfcounterProfile);
   start_ifcounter_daemon();
   static Ifcounter counter;
-  if (prepare_ifcounter(counter, read_mac) != 0) return 1;
+  if (prepare_ifcounter(counter) != 0) return 1;
   for (;;) {
     ifcounter_cycle(counter);
     host().sleep(kReportPeriod);

@@ -1,6 +1,5 @@
 // The statistics reporter: each minute the uplink's traffic since the last
-// minute goes to the dashboard's statistics path. The program's main reads:
-// ifcounter_main(get_mac).
+// minute goes to the dashboard's statistics path.
 #pragma once
 
 #include "common/text.h"
@@ -42,9 +41,9 @@ struct Ifcounter {
 void start_ifcounter_daemon();
 // Identity, configuration, a zero sample. 1 when eth0's MAC cannot be read
 // (logged), else 0.
-int prepare_ifcounter(Ifcounter& counter, MacReader read_mac);
+int prepare_ifcounter(Ifcounter& counter);
 // One cycle without its pause.
 void ifcounter_cycle(Ifcounter& counter);
 
 // The whole program: start-up in order, then the cycles.
-int ifcounter_main(MacReader read_mac);
+int ifcounter_main();

@@ -1,5 +1,4 @@
 // ifcounter: reports the uplink's traffic counters every minute.
-#include "common/netif.h"
 #include "reporters/ifcounter.h"
 
-int main() { return ifcounter_main(get_mac); }
+int main() { return ifcounter_main(); }

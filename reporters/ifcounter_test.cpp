@@ -19,18 +19,11 @@ const char kGatewayMode[] = "batctl gw | awk '{print $1}'";
 const char kEncodedMac[] = "MDA6MUE6MkI6M0M6NEQ6NUU=";  // 00:1A:2B:3C:4D:5E
 const char kOk[] = "HTTP/1.0 200 OK\r\n\r\n#@#ok";
 
-int g_mac_result = 0;
-int stand_in_mac(const char* ifname, char* out, size_t cap) {
-  if (std::string(ifname) != "eth0" || g_mac_result != 0) return g_mac_result ? g_mac_result : ENODEV;
-  copy_text(out, cap, "00:1A:2B:3C:4D:5E");
-  return 0;
-}
 
 class StatsReport : public ReportTest {
  protected:
   void SetUp() override {
     ReportTest::SetUp();
-    g_mac_result = 0;
     fake.hosts["dash.test"] = "127.0.0.1";
     fake.uci = {{"dashboard.remote.host", "dash.test"}, {"dashboard.remote.cupath", "/stats.php"},
                 {"dashboard.remote.fallback_ip", "192.0.2.1"}, {"dashboard.remote.cinterval", "5"},
@@ -42,7 +35,7 @@ class StatsReport : public ReportTest {
   // The dashboard accepts every report unless a test scripts otherwise.
   void start(bool accepting = true) {
     if (accepting) dashboard.script(ServerReply::text(kOk));
-    ASSERT_EQ(0, prepare_ifcounter(counter, stand_in_mac));
+    ASSERT_EQ(0, prepare_ifcounter(counter));
   }
   // The four counters of an interface, in the order rx/tx bytes, rx/tx packets.
   void counters(const char* ifname, const std::vector<std::string>& values) {
@@ -107,8 +100,8 @@ TEST_F(StatsReport, MissingKeysSayWhichOne) {
 }
 
 TEST_F(StatsReport, NoEthernetMacEndsTheStartWithStatusOne) {
-  g_mac_result = ENODEV;
-  EXPECT_EQ(1, prepare_ifcounter(counter, stand_in_mac));
+  set_eth0_mac(false);
+  EXPECT_EQ(1, prepare_ifcounter(counter));
   ASSERT_EQ(1u, fake.logs.size());
   EXPECT_EQ(32, fake.logs[0].first);
   EXPECT_EQ("Error: " + std::to_string(ENODEV) + ":" + strerror(ENODEV), fake.logs[0].second);

@@ -9,6 +9,7 @@
 
 #include "common/base64.h"
 #include "common/testing/fake_host.h"
+#include "common/testing/fake_kernel.h"
 #include "common/testing/http_server.h"
 
 class ReportTest : public ::testing::Test {
@@ -16,6 +17,12 @@ class ReportTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ("", dashboard.error());
     fake.port = dashboard.port();
+    set_eth0_mac(true);
+  }
+  // eth0 with its MAC, or no eth0 at all.
+  void set_eth0_mac(bool present) {
+    kernel.links.erase("eth0");
+    if (present) kernel.links["eth0"] = FakeLink{.mac = "00:1A:2B:3C:4D:5E"};
   }
 
   // Log lines of one priority.
@@ -49,4 +56,6 @@ class ReportTest : public ::testing::Test {
   ScriptedServer dashboard;
   FakeHost fake;
   ScopedHost scope{fake};
+  FakeKernel kernel;
+  ScopedKernel kernel_scope{kernel};
 };

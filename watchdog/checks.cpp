@@ -7,6 +7,7 @@
 
 #include "common/endpoints.h"
 #include "common/host.h"
+#include "common/kernel.h"
 #include "common/output.h"
 #include "common/process.h"
 #include "common/process_http.h"
@@ -15,10 +16,7 @@
 #include "common/sysinfo.h"
 #include "common/transport.h"
 #include "watchdog/idle_reboot.h"
-#include "watchdog/link_probe.h"
 #include "watchdog/service_check.h"
-
-const WatchdogNode kWatchdogNode = {link_interface_present};
 
 namespace {
 
@@ -69,8 +67,8 @@ void memory_test() {
   }
 }
 
-void wifi_test(const WatchdogNode& node) {
-  int present = node.link_present("mesh0");
+void wifi_test() {
+  int present = kernel().link_listed("mesh0");
   if (present < 0) {
     log_printf(LOG_DEBUG, "getifaddrs");
     return;
@@ -114,9 +112,9 @@ void internet_test() {
   if (mode == "repeater") host().run("/usr/bin/lonely &");
 }
 
-void watchdog_checks(const WatchdogNode& node) {
+void watchdog_checks() {
   memory_test();
-  wifi_test(node);
+  wifi_test();
   for (const WatchedDaemon& daemon : kWatchedDaemons) check_service(daemon);
   check_masquerade();
   clear_zombies();

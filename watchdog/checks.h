@@ -3,15 +3,10 @@
 #pragma once
 
 // What the checks ask of the node beyond the host; unit tests replace it.
-struct WatchdogNode {
-  int (*link_present)(const char* ifname);  // link_interface_present's results
-};
-extern const WatchdogNode kWatchdogNode;
-
 // Low on free memory (1 to 500 kB): reboot when idle.
 void memory_test();
 // No mesh interface: reboot when idle.
-void wifi_test(const WatchdogNode& node);
+void wifi_test();
 // Adds the NAT masquerade rule when "iptables -t nat -L" does not show it.
 void check_masquerade();
 // SIGTERM to every zombie process.
@@ -22,4 +17,4 @@ void internet_test();
 
 // memory_test, wifi_test, the three daemons, check_masquerade,
 // clear_zombies, internet_test.
-void watchdog_checks(const WatchdogNode& node);
+void watchdog_checks();

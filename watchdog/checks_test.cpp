@@ -24,19 +24,16 @@ const char kReboot[] = "/sbin/do_reboot";
 const char kMasquerade[] = "/usr/sbin/iptables -t nat -A POSTROUTING -j MASQUERADE";
 const char kNatList[] = "iptables -t nat -L";
 
-int g_link = 1;
-std::vector<std::string> g_link_asked;
-int stand_in_link(const char* ifname) {
-  g_link_asked.push_back(ifname);
-  return g_link;
-}
-const WatchdogNode kTestNode = {stand_in_link};
 
 class Checks : public WatchdogTest {
  protected:
+  // mesh0 listed (1), missing (0), or the interfaces unreadable (-1).
+  void set_mesh_link(int state) {
+    kernel.links.erase("mesh0");
+    if (state == 1) kernel.links["mesh0"] = FakeLink{};
+    kernel.links_unreadable = state < 0;
+  }
   void SetUp() override {
-    g_link = 1;
-    g_link_asked.clear();
     fake.hosts[DASHBOARD_HOST] = "127.0.0.1";
     fake.port = dashboard.port();
   }
@@ -105,12 +102,12 @@ TEST_F(Checks, NoMeshInterfaceRequestsAReboot) {
     SCOPED_TRACE(c.link);
     fake.events.clear();
     fake.logs.clear();
-    g_link = c.link;
-    wifi_test(kTestNode);
+    set_mesh_link(c.link);
+    wifi_test();
     EXPECT_EQ(c.logged, logs());
     EXPECT_EQ(c.reboot ? std::vector<std::string>{kReboot} : std::vector<std::string>{}, runs());
   }
-  EXPECT_EQ(std::vector<std::string>(3, "mesh0"), g_link_asked);
+  EXPECT_EQ(std::vector<std::string>(3, "listed mesh0"), kernel.asked);
 }
 
 TEST_F(Checks, TheMasqueradeRuleIsAddedUntilItShows) {
@@ -227,11 +224,11 @@ TEST_F(Checks, NoConnectionStartsNothing) {
 
 TEST_F(Checks, APassRunsEveryCheckEvenAfterARebootRequest) {
   idle_daemons();
-  g_link = 0;
+  set_mesh_link(0);
   fake.write("/proc/meminfo", "MemFree: 20000 kB\n");
   fake.outputs[kNatList] = "";
   dashboard.script(ServerReply::text("#@#Succeed"));
-  watchdog_checks(kTestNode);
+  watchdog_checks();
   // The controller and clientscout sleep; ifcounter is missing.
   EXPECT_EQ((std::vector<std::string>{kReboot, "/usr/bin/ifcounter", kMasquerade}), runs());
   std::vector<std::string> expected = {

@@ -1,5 +1,4 @@
 // watchdog: keeps the node's daemons alive and reboots a node beyond repair.
-#include "watchdog/checks.h"
 #include "watchdog/watchdog_loop.h"
 
-int main() { return watchdog_main(kWatchdogNode); }
+int main() { return watchdog_main(); }

@@ -29,15 +29,15 @@ void bring_up_wait() {
   while (bring_up_running()) host().sleep(kBringUpPollSeconds);
 }
 
-void watchdog_pass(const WatchdogNode& node) {
+void watchdog_pass() {
   bring_up_wait();
-  watchdog_checks(node);
+  watchdog_checks();
   host().sleep(kCheckPeriodSeconds);
 }
 
-int watchdog_main(const WatchdogNode& node) {
+int watchdog_main() {
   set_profile(kWatchdogProfile);
   start_watchdog_daemon();
   startup_wait();
-  for (;;) watchdog_pass(node);
+  for (;;) watchdog_pass();
 }

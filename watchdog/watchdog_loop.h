@@ -1,8 +1,5 @@
-// The watchdog's start-up and its endless loop. The program's main reads:
-// watchdog_main(kWatchdogNode).
+// The watchdog's start-up and its endless loop.
 #pragma once
-
-struct WatchdogNode;
 
 inline constexpr unsigned kStartupPollSeconds = 60;
 inline constexpr unsigned kBringUpPollSeconds = 1;
@@ -16,7 +13,7 @@ void startup_wait();
 // Waits while portsense or lonely runs: they reconfigure the node.
 void bring_up_wait();
 // One turn of the loop: the wait, the checks, the pause.
-void watchdog_pass(const WatchdogNode& node);
+void watchdog_pass();
 
 // The whole program.
-int watchdog_main(const WatchdogNode& node);
+int watchdog_main();

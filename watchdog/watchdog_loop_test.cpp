@@ -21,8 +21,6 @@ using Waits = WatchdogTest;
 
 const char kReboot[] = "/sbin/do_reboot";
 
-int present_link(const char*) { return 1; }
-const WatchdogNode kTestNode = {present_link};
 
 }  // namespace
 
@@ -113,7 +111,7 @@ TEST_F(Waits, ThePassWaitsPacedWhileLonelySearches) {
   fake.hosts[DASHBOARD_HOST] = "127.0.0.1";
   fake.port = dashboard.port();
   dashboard.script(ServerReply::text("#@#Succeed"));
-  watchdog_pass(kTestNode);
+  watchdog_pass();
   EXPECT_EQ((std::vector<unsigned>{1, 1, 1, kCheckPeriodSeconds}), fake.sleeps);
   // No check before lonely has ended; the pause comes last.
   long first_check = event_at(std::to_string(LOG_DEBUG).insert(0, "log ") + " Running Memory Test...");
@@ -126,6 +124,6 @@ TEST_F(Waits, ThePassWaitsPacedWhileLonelySearches) {
   // Without portsense or lonely the checks start at once.
   fake.sleeps.clear();
   fake.on_sleep = nullptr;
-  watchdog_pass(kTestNode);
+  watchdog_pass();
   EXPECT_EQ(std::vector<unsigned>{kCheckPeriodSeconds}, fake.sleeps);
 }

@@ -13,6 +13,7 @@
 
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
+#include "common/testing/fake_kernel.h"
 
 class WatchdogFake : public FakeHost {
  public:
@@ -29,6 +30,7 @@ class WatchdogTest : public ::testing::Test {
   WatchdogTest() : old_profile_(profile()) {
     set_profile(kWatchdogProfile);
     mkdir(fake.path("/proc").c_str(), 0755);  // a node without processes of ours
+    kernel.links["mesh0"] = FakeLink{};
   }
   ~WatchdogTest() override { set_profile(old_profile_); }
 
@@ -63,6 +65,8 @@ class WatchdogTest : public ::testing::Test {
 
   WatchdogFake fake;
   ScopedHost scope{fake};
+  FakeKernel kernel;
+  ScopedKernel kernel_scope{kernel};
 
  private:
   const ProgramProfile& old_profile_;

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 
+#include "common/linux_kernel.h"
 #include "common/netif.h"
+#include "common/testing/fake_kernel.h"
 
 namespace {
 
@@ -35,6 +37,7 @@ const std::string& netns_skip_reason() { return g_reason; }
 void sh(const std::string& command) { ASSERT_EQ(0, system(command.c_str())) << command; }
 
 bool await_if_status(const char* ifname, int status) {
+  ScopedKernel real(linux_kernel());
   for (int i = 0; i < 500; ++i) {
     if (if_status(ifname) == status) return true;
     usleep(10000);

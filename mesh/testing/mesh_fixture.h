@@ -16,6 +16,7 @@
 #include "common/profile.h"
 #include "common/state_flags.h"
 #include "common/testing/fake_host.h"
+#include "common/testing/fake_kernel.h"
 #include "common/testing/http_server.h"
 #include "mesh/mesh_profile.h"
 
@@ -91,6 +92,8 @@ class MeshFixture : public ::testing::Test {
 
   FakeHost fake;
   ScopedHost scope{fake};
+  FakeKernel kernel;  // no interfaces, routes or radios unless a test adds them
+  ScopedKernel kernel_scope{kernel};
 };
 
 // A gateway table with one gateway, and the batman ping that checks it.

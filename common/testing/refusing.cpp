@@ -1,4 +1,4 @@
-#include "common/testing/refusing_host.h"
+#include "common/testing/refusing.h"
 
 #include <errno.h>
 #include <gtest/gtest.h>
@@ -6,6 +6,14 @@
 #include <string>
 
 namespace {
+
+int refuse(const char* call, const char* a, const char* b = nullptr) {
+  std::string what = std::string(call) + "(\"" + (a ? a : "") + "\"" + (b ? std::string(", \"") + b + "\"" : "") + ")";
+  ADD_FAILURE() << "the test program refused " << what
+                << ": install a FakeHost and a FakeKernel, or the real ones where the test means this machine";
+  errno = EPERM;
+  return -1;
+}
 
 class RefusingHost : public Host {
  public:
@@ -48,17 +56,40 @@ class RefusingHost : public Host {
   unsigned short dashboard_port() override { return 80; }
   int reply_timeout() override { return 30; }
 
- private:
-  static int refuse(const char* call, const char* a, const char* b = nullptr) {
-    std::string what = std::string(call) + "(\"" + (a ? a : "") + "\"" + (b ? std::string(", \"") + b + "\"" : "") + ")";
-    ADD_FAILURE() << "the test program's host refused " << what
-                  << ": install a FakeHost, or a ScopedRealHost where the test means this machine";
-    errno = EPERM;
-    return -1;
+};
+
+class RefusingKernel : public Kernel {
+ public:
+  int interface_socket() override { return refuse("interface_socket", ""); }
+  int interface_ioctl(int, unsigned long request, ifreq& ifr) override {
+    return refuse("interface_ioctl", std::to_string(request).c_str(), ifr.ifr_name);
+  }
+  void close_socket(int) override {}
+  const char* interface_name(unsigned index, char*) override {
+    refuse("interface_name", std::to_string(index).c_str());
+    return nullptr;
+  }
+  int link_listed(const char* ifname) override { return refuse("link_listed", ifname); }
+  int route_socket() override { return refuse("route_socket", ""); }
+  ssize_t route_send(int, const void*, size_t) override { return refuse("route_send", ""); }
+  ssize_t route_recv(int, void*, size_t) override { return refuse("route_recv", ""); }
+  void station_init() override { refuse("station_init", ""); }
+  int station_dump(const char* ifname) override { return refuse("station_dump", ifname); }
+  int neighbour_dump(const char* ifname, NeighbourList&, NeighbourList&) override {
+    return refuse("neighbour_dump", ifname);
+  }
+  const scan_backend_ops* scan_backend(const char* ifname) override {
+    refuse("scan_backend", ifname);
+    return nullptr;
   }
 };
 
 }  // namespace
+
+Kernel& refusing_kernel() {
+  static RefusingKernel k;
+  return k;
+}
 
 Host& refusing_host() {
   static RefusingHost h;

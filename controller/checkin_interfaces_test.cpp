@@ -1,7 +1,7 @@
-// Whole check-ins whose interface probes succeed: a network namespace of
-// this test's own holds veth interfaces named as on the node (eth0, bat0.2,
-// br-lan, br-meship, mesh0) and a default route; the dashboard is the
-// scripted server on the namespace's loopback. Needs root.
+// Whole check-ins whose interface probes succeed: the fake kernel holds the
+// node's interfaces (eth0, bat0.2, br-lan, br-meship, mesh0), a default
+// route and mesh0's neighbours; the dashboard is the scripted server on
+// loopback.
 #include <gtest/gtest.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -15,7 +15,6 @@
 
 #include "common/netif.h"
 #include "common/route.h"
-#include "common/testing/netns.h"
 #include "common/testing/http_server.h"
 #include "controller/checkin_fixture.h"
 
@@ -30,16 +29,16 @@ const char kGwModeCommand[] = "batctl gw | awk '{print $1}'";
 class CheckinProbes : public Checkin {
  protected:
   void SetUp() override {
-    SKIP_WITHOUT_NETNS();
     Checkin::SetUp();
     if (HasFatalFailure()) return;
-    remove_links({"eth0", "bat0.2", "br-lan", "br-meship", "mesh0"});
-    add_veth("eth0", true, "00:1a:2b:3c:4d:5e", "192.168.1.20/24");
-    add_veth("bat0.2", true, "02:00:00:00:02:02", "10.2.0.5/22");
-    add_veth("br-lan", true, "02:00:00:00:03:03", "192.168.10.1/24");
-    add_veth("br-meship", true, "02:00:00:00:04:04", "10.3.0.7/22");
-    add_veth("mesh0", true, "02:00:00:00:00:0a");
-    sh("ip route add default via 192.168.1.1 dev eth0");
+    kernel.links = {{"eth0", {.mac = "00:1a:2b:3c:4d:5e", .address = "192.168.1.20", .netmask = "255.255.255.0"}},
+                    {"bat0.2", {.mac = "02:00:00:00:02:02", .address = "10.2.0.5", .netmask = "255.255.252.0"}},
+                    {"br-lan", {.mac = "02:00:00:00:03:03", .address = "192.168.10.1", .netmask = "255.255.255.0"}},
+                    {"br-meship", {.mac = "02:00:00:00:04:04", .address = "10.3.0.7", .netmask = "255.255.252.0"}},
+                    {"mesh0", {.mac = "02:00:00:00:00:0a"}}};
+    kernel.routes = {FakeRoute{.destination = "192.168.1.0", .prefix = 24, .ifname = "eth0"},
+                     FakeRoute{.gateway = "192.168.1.1", .ifname = "eth0"}};
+    kernel.neighbours["mesh0"] = {"02:4E:00:00:02:10;02:4E:00:00:03:10", "-30;-71"};
     server.script(ServerReply::text(config_reply("")));
   }
 
@@ -70,7 +69,8 @@ TEST_F(CheckinProbes, GatewayReportsItsInterfacesAndKeepsItsRoleWithACable) {
   checkin_test::CheckinRequest r = checkin();
   const std::string query =
       "hw=FLX-1&ip=10.2.0.5&lan=192.168.10.1&mesh=02:00:00:00:00:0A&robin=2.4.1&memfree=12345&ssid=Office"
-      "&pssid=Guest&RR=1&uptime=1:02:05&load=0.25&role=G&gateway=192.168.1.1&gw-qual=255&NTR=100&nbs=&rssi=&hop=0";
+      "&pssid=Guest&RR=1&uptime=1:02:05&load=0.25&role=G&gateway=192.168.1.1&gw-qual=255&NTR=100"
+      "&nbs=02:4E:00:00:02:10;02:4E:00:00:03:10&rssi=-30;-71&hop=0";
   EXPECT_EQ(query, r.query);
   EXPECT_EQ(checkin_test::frame("/checkin.php", "MDA6MUE6MkI6M0M6NEQ6NUU=", checkin_test::encode(query), "dash.test"),
             server.request(0));
@@ -78,9 +78,15 @@ TEST_F(CheckinProbes, GatewayReportsItsInterfacesAndKeepsItsRoleWithACable) {
   EXPECT_TRUE(logged("bat0.2 IP : 10.2.0.5"));
   EXPECT_TRUE(logged("Mesh0 MAC: 02:00:00:00:00:0A"));
   EXPECT_TRUE(logged("Current Gateway: 192.168.1.1"));
-  // No wireless device here: no neighbour list, and none is made up.
-  EXPECT_TRUE(logged("Unable to get the Neighbour"));
+  EXPECT_TRUE(logged("Neighbour list done"));
   EXPECT_EQ(std::vector<std::string>{kGwModeCommand}, uplink_commands());
+
+  // A failed dump sends no neighbours, not the last dump's.
+  kernel.neighbour_result = 1;
+  r = checkin();
+  EXPECT_EQ("", r["nbs"]);
+  EXPECT_EQ("", r["rssi"]);
+  EXPECT_TRUE(logged("Unable to get the Neighbour"));
 }
 
 TEST_F(CheckinProbes, RepeaterWithCableBecomesGateway) {
@@ -109,7 +115,7 @@ TEST_F(CheckinProbes, RepeaterWithCableBecomesGateway) {
 }
 
 TEST_F(CheckinProbes, GatewayWithoutCableBecomesRepeater) {
-  set_cable("eth0", false);  // eth0 up, but no carrier
+  kernel.links["eth0"].running = false;  // eth0 up, but no carrier
   fake.outputs[kGwModeCommand] = "server\n";
   checkin();
   EXPECT_EQ((std::vector<std::string>{kGwModeCommand, "batctl gw client", "uci set node.status.mode=repeater",
@@ -122,7 +128,7 @@ TEST_F(CheckinProbes, GatewayWithoutCableBecomesRepeater) {
   // Without eth0 at all its state cannot be read: no uplink either.
   fake.uci["node.status.mode"] = "gateway";
   fake.outputs[kGwModeCommand] = "server\n";
-  sh("ip link del eth0");
+  kernel.links.erase("eth0");
   checkin();
   EXPECT_EQ((std::vector<std::string>{kGwModeCommand, "batctl gw client", "uci set node.status.mode=repeater",
                                       "uci commit node"}),
@@ -131,7 +137,9 @@ TEST_F(CheckinProbes, GatewayWithoutCableBecomesRepeater) {
 }
 
 TEST_F(CheckinProbes, FailedProbesLeaveTheirFieldsEmptyAndTheCheckinGoesOn) {
-  sh("ip link del bat0.2 && ip link del mesh0 && ip addr flush dev br-lan");
+  kernel.links.erase("bat0.2");
+  kernel.links.erase("mesh0");
+  kernel.links["br-lan"].address = "";
   checkin_test::CheckinRequest r = checkin();
   EXPECT_EQ(checkin_test::report_keys(), r.keys());
   EXPECT_EQ("", r["ip"]);
@@ -144,7 +152,7 @@ TEST_F(CheckinProbes, FailedProbesLeaveTheirFieldsEmptyAndTheCheckinGoesOn) {
   EXPECT_EQ(kGwModeCommand, uplink_commands().front());
 
   // Without a default route the last one found is still reported.
-  sh("ip route del default");
+  kernel.routes.pop_back();  // the default route
   EXPECT_EQ("192.168.1.1", checkin()["gateway"]);
   gateway.clear();
   EXPECT_EQ("", checkin()["gateway"]);

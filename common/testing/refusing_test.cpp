@@ -1,13 +1,15 @@
-// A test that installs no host reaches nothing of this machine.
+// A test that installs no host or kernel reaches nothing of this machine.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "common/host.h"
+#include "common/netif.h"
 #include "common/runner.h"
 
 TEST(RefusingHost, EveryEffectFailsTheTestAndNamesTheCall) {
@@ -25,4 +27,7 @@ TEST(RefusingHost, EveryEffectFailsTheTestAndNamesTheCall) {
   char line[64] = "kept";
   EXPECT_NONFATAL_FAILURE(get_config("uci get node.status.mode", line, sizeof(line)), "refused open_command(\"uci get node.status.mode\")");
   EXPECT_STREQ("kept", line);
+  // The kernel refuses too: no interface is asked about.
+  FixedText<18> mac;
+  EXPECT_NONFATAL_FAILURE(EXPECT_EQ(EPERM, get_mac("eth0", mac)), "refused interface_socket(\"\")");
 }

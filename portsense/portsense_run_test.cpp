@@ -1,6 +1,6 @@
 // Whole portsense runs on the fake host (commands, files and pauses recorded)
-// with real interfaces in a network namespace, so that the link, bat0 and
-// default-route probes see a node. Needs root.
+// and the fake kernel, whose interfaces and routes the link, bat0 and
+// default-route probes see.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,32 +9,27 @@
 #include "common/testing/http_server.h"
 #include "mesh/gateway_table.h"
 #include "mesh/testing/mesh_fixture.h"
-#include "common/testing/netns.h"
 #include "portsense/portsense.h"
 #include "portsense/vlan_wait.h"
 
 namespace {
 
-const std::vector<std::string> kNodeLinks = {"eth0", "eth1", "bat0", "br-meship"};
 const std::vector<std::string> kKinds = {"run", "read", "sleep", "write", "out", "err", "fork", "kill"};
 const std::string kWaiting = "out Waiting for batman to start vlan\n";
 
 class PortsenseNode : public MeshFixture {
  protected:
   void SetUp() override {
-    SKIP_WITHOUT_NETNS();
-    remove_links(kNodeLinks);
     use(kPortsenseProfile, kPortsenseMesh);
     vlan_wait_counter = 0;
   }
-  void TearDown() override { remove_links(kNodeLinks); }
   void create_vlans() {
     for (int i = 0; i < 4; ++i) fake.write("/proc/net/vlan/bat0." + std::to_string(i), "");
   }
   // eth0 and eth1 exist but have no cable.
   void no_cable() {
-    add_veth("eth0", false);
-    add_veth("eth1", false);
+    kernel.links["eth0"] = FakeLink{.running = false};
+    kernel.links["eth1"] = FakeLink{.running = false};
   }
 };
 
@@ -42,7 +37,7 @@ class PortsenseNode : public MeshFixture {
 
 TEST_F(PortsenseNode, WiredNodeOnFirstBoot) {
   // Just booted: no VLANs yet, no identity, batman still a gateway client.
-  add_veth("eth0", true, "00:1a:2b:3c:4d:5e");
+  kernel.links["eth0"] = FakeLink{.mac = "00:1a:2b:3c:4d:5e"};
   fake.write("/proc/uptime", "95.20 80.00\n");
   fake.outputs[kBatmanMode] = "client\n";
   fake.on_command = [&](const std::string& command, std::string&) {
@@ -101,7 +96,7 @@ TEST_F(PortsenseNode, WiredNodeOnFirstBoot) {
 
 TEST_F(PortsenseNode, AfterSixMinutesTheNodeStartsTheVlansOnceBat0Exists) {
   no_cable();
-  sh("ip link add bat0 type veth peer name bat0-peer");
+  kernel.links["bat0"] = FakeLink{.up = false};
   fake.write("/proc/uptime", "400.00 80.00\n");
   fake.write("/var/run/udhcpc-br-meship.pid", "77\n");
   int starts = 0;
@@ -135,9 +130,9 @@ TEST_F(PortsenseNode, RepeaterWithoutCablePrintsAndChangesNothing) {
 TEST_F(PortsenseNode, LostCableWithAGatewayInReachMakesARepeater) {
   no_cable();
   // The mesh bridge's DHCP lease: the gateway is the default route.
-  sh("ip link add br-meship type veth peer name br-meship-peer && ip link set br-meship up");
-  sh("ip link set br-meship-peer up && ip addr add 10.3.56.20/22 dev br-meship");
-  sh("ip route add default via 10.3.56.1 dev br-meship");
+  kernel.links["br-meship"] = FakeLink{.address = "10.3.56.20", .netmask = "255.255.252.0"};
+  kernel.routes = {FakeRoute{.destination = "10.3.56.0", .prefix = 22, .ifname = "br-meship"},
+                   FakeRoute{.gateway = "10.3.56.1", .ifname = "br-meship"}};
   fake.write("/proc/uptime", "4000.00 80.00\n");
   fake.uci["node.status.id"] = "6";
   fake.outputs[kBatmanMode] = "server\n";
