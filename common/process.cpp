@@ -77,6 +77,29 @@ bool match_name(const ProcessEntry& entry, void* arg) {
   return true;
 }
 
+struct CommandLineQuery {
+  const char* text;
+  bool found;
+};
+
+bool command_line_holds(const ProcessEntry& entry, void* arg) {
+  CommandLineQuery* q = static_cast<CommandLineQuery*>(arg);
+  if (entry.state == 'Z') return false;
+  FixedText<64> path;
+  path.format("/proc/%ld/cmdline", entry.pid);
+  FILE* f = host_fopen(path, "r");
+  if (!f) return false;
+  char line[1024];
+  size_t n = fread(line, 1, sizeof(line) - 1, f);
+  fclose(f);
+  for (size_t i = 0; i < n; ++i) {
+    if (line[i] == '\0') line[i] = ' ';
+  }
+  line[n] = '\0';
+  q->found = strstr(line, q->text) != nullptr;
+  return q->found;
+}
+
 }  // namespace
 
 int walk_processes(bool (*visit)(const ProcessEntry& entry, void* arg), void* arg) {
@@ -118,6 +141,12 @@ bool process_has_name(long pid, const char* name) {
   if (read_stat(pid, entry) != StatRead::kOk) return false;
   FixedText<16> kept(name);  // the kernel's 15 characters
   return kept == entry.name;
+}
+
+bool process_runs(const char* text) {
+  CommandLineQuery q = {text ? text : "", false};
+  walk_processes(command_line_holds, &q);
+  return q.found;
 }
 
 int signal_named_process(long pid, const char* name, int sig) {

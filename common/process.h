@@ -21,5 +21,8 @@ long find_pid_by_name(const char* name, char* state = nullptr);
 // True when /proc shows a live process with that pid and name, so that a pid
 // read from a stale pid file never reaches a recycled, unrelated process.
 bool process_has_name(long pid, const char* name);
+// True when a live process's command line (its arguments joined by blanks)
+// holds `text`, such as the shell that runs "/tmp/upgrade.sh".
+bool process_runs(const char* text);
 // Sends sig to pid only when process_has_name; else -1.
 int signal_named_process(long pid, const char* name, int sig);

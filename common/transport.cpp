@@ -63,7 +63,7 @@ void say_unresolved(ConnectTalk talk, const char* name, int herr, bool falling_b
       out_printf("Received Error: %s\n", hstrerror(herr));
       break;
     case ConnectTalk::kDownload:
-      err_printf(" gethostbyname error for host: %s: %s\n", name, hstrerror(herr));
+      err_printf(" gethostbyname error for host: %s: %s", name, hstrerror(herr));
       break;
     default: break;
   }

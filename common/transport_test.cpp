@@ -81,7 +81,7 @@ TEST_F(Transport, ConnectionVariantsSayExactlyTheirMessages) {
       {"script download resolves", &kScriptConnect, "dash.test", false, true,
        "hostname: dash.test\naddress: 127.0.0.1\n", "Connect: Success\n", ""},
       {"script download unresolved", &kScriptConnect, "nowhere.test", false, false, "",
-       std::string(" gethostbyname error for host: nowhere.test: ") + hstrerror(HOST_NOT_FOUND) + "\n", ""},
+       std::string(" gethostbyname error for host: nowhere.test: ") + hstrerror(HOST_NOT_FOUND), ""},
       {"clientscout resolves", &kClientscoutConnect, "dash.test", false, true,
        "hostname: dash.test\naddress: 127.0.0.1\n", "", ""},
       {"vouchercheck falls back", &kVouchercheckConnect, "nowhere.test", false, true, "", "", ""},

@@ -34,8 +34,10 @@ void after_wireless_commit(NodeConfig& config) {
     // The role may have changed since start-up (portsense, the check-in's
     // uplink alignment): a gateway restarted as the repeater it booted as
     // would drop its mesh bridge address for a DHCP client on the mesh.
-    config.node_mode.clear();
-    get_config("uci get node.status.mode", config.node_mode);
+    // When the role cannot be read, the one known before stays: a gateway
+    // restarted as "" would be restarted as a repeater.
+    FixedText<30> now;
+    if (get_config("uci get node.status.mode", now) == 0) config.node_mode.set(now);
     restart_wifi(config.node_mode);
   }
 }

@@ -314,13 +314,15 @@ TEST(UplinkAlignment, GatewayModeAndRoleFollowTheWiredUplink) {
 
 // Whole check-ins, steps 15 and 17 included.
 TEST_F(Checkin, ReplyThatEnablesAScriptRunsItOnceOverTwoCheckins) {
+  const char kHelloMd5[] = "d604a220708aa59433ba410986cd4ffa";  // md5sum of the script below
   ScriptedServer scripts;
   ASSERT_EQ("", scripts.error());
   scripts.script(ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\necho hello\n"));
   fake.hosts["scripts.test"] = "127.0.0.1";
   const std::string url = "http://scripts.test:" + std::to_string(scripts.port()) + "/dir";
   const std::string reply =
-      "#@#config customscript\ncs_enable 1\ncs_url " + url + "\ncs_md5 8b1a9953c4611296a827abf8c47804d7\n";
+      "#@#config customscript\ncs_enable 1\ncs_url " + url + "\ncs_md5 " + kHelloMd5 + "\n";
+  fake.outputs["md5sum /tmp/custom.sh | awk '{print $1}'"] = std::string(kHelloMd5) + "\n";
   server.script(ServerReply::text(config_reply(reply)));
   checkin();
   checkin();  // the same md5 again: nothing more runs
@@ -335,7 +337,7 @@ TEST_F(Checkin, ReplyOfferingNewFirmwareEndsTheControllerAfterStartingTheUpgrade
   const char kSum[] = "0123456789abcdef0123456789abcdef";
   fake.on_command = [&](const std::string& cmd, std::string& output) {
     if (cmd.rfind("wget ", 0) == 0) {
-      fake.write("/tmp/flx-pico2hp.bin", "image");
+      fake.write("/tmp/.firmware/flx-pico2hp.bin", "image");
       return 0;
     }
     if (cmd.rfind("md5sum ", 0) == 0) {

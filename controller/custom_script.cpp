@@ -36,7 +36,13 @@ void change_enable(CustomScriptSettings& s, const char* value) {
 
 void change_url(CustomScriptSettings& s, const char* value) {
   out_printf("Received Custom Script URL: %s\n", value);
-  if (!has_value(value) || s.enable != 1 || !text_differs(s.url, value)) return;
+  if (!has_value(value) || s.enable != 1) return;
+  // A cut URL names another script: none is fetched, not even the old one.
+  if (!value_fits("Custom Script URL", value, s.url)) {
+    s.url.clear();
+    return;
+  }
+  if (!text_differs(s.url, value)) return;
   s.url.set(value);
   CommandText cmd;
   set_uci_config(setting_command(cmd, "uci set node.setting.cs_url=", s.url));
@@ -70,7 +76,7 @@ void apply_custom_script_setting(const char* key, const char* value, NodeConfig&
   }
 }
 
-int run_custom_script(const char* url) {
+int run_custom_script(const char* url, const char* md5) {
   if (!has_value(url)) {
     out_line("Required URL to parse");
     return 1;
@@ -83,6 +89,17 @@ int run_custom_script(const char* url) {
   int fetched = fetch_custom_script(sock, target.host, target.page);
   close(sock);
   if (fetched != 0 || path_exists(kCustomScriptFile) != 0) return 1;
+  // The script runs as root: when the dashboard named it by its md5, only
+  // the very script it named runs.
+  if (is_md5(md5)) {
+    FixedText<256> computed;
+    get_config("md5sum /tmp/custom.sh | awk '{print $1}'", computed);
+    if (!md5_equal(md5, computed)) {
+      out_printf("Custom script MD5 NOT valid (received %s, computed %s): not run\n", md5, computed.c_str());
+      host_unlink(kCustomScriptFile);
+      return 1;
+    }
+  }
   host().run("sh /tmp/custom.sh");
   host_unlink(kCustomScriptFile);
   return 0;
@@ -91,7 +108,7 @@ int run_custom_script(const char* url) {
 void run_pending_custom_script(const NodeConfig& config) {
   if (config.custom_script.run_pending == 1) {
     log_printf(LOG_DEBUG, "Running Custom Script\n");
-    run_custom_script(config.custom_script.url);
+    run_custom_script(config.custom_script.url, config.custom_script.md5);
   } else {
     log_printf(LOG_DEBUG, "Custom script MD5 sum not changed\n");
   }

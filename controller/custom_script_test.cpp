@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ const char kRequest[] =
     "POST /dir/custom.sh HTTP/1.0\r\nHost: scripts.example\r\n"
     "Content-type: application/x-www-form-urlencoded\r\nContent-length: 6\r\n\r\ndata1=";
 const char kScript[] = "#!/bin/sh\nuci set system.@system[0].hostname=cafe\n# done\necho ok\n";
+const char kScriptMd5[] = "0b2a661b2af75bfc875ffa41a10a9694";  // md5sum of kScript
+const char kMd5Command[] = "md5sum /tmp/custom.sh | awk '{print $1}'";
 
 class CustomScript : public ControllerTest {
  protected:
@@ -145,15 +148,19 @@ TEST_F(CustomScript, LinesWithoutValuesAndKeysOfOtherRows) {
   EXPECT_TRUE(fake.commands.empty());
 }
 
-TEST_F(CustomScript, ValuesReachUciQuotedAndWithinTheirFields) {
+TEST_F(CustomScript, ValuesReachUciQuotedAndAUrlBeyondItsFieldIsNeverFetched) {
   config.custom_script.enable = 1;
-  std::string long_url = "http://scripts.example/" + std::string(150, 'd');
+  config.custom_script.url.set("http://scripts.example/site-1");
+  // Cut to its field, ".../site-10" would name another site's script.
+  std::string long_url = "http://scripts.example/" + std::string(70, 'd') + "/site-10";
   apply_custom_script_setting("cs_url", long_url.c_str(), config);
   apply_custom_script_setting("cs_md5", "x;reboot", config);
-  EXPECT_EQ(long_url.substr(0, 99), std::string(config.custom_script.url));
-  EXPECT_EQ((Strings{"uci set node.setting.cs_url=" + long_url.substr(0, 99),
-                     "uci set node.setting.cs_md5='x;reboot'\n"}),
-            runs());
+  EXPECT_EQ("", std::string(config.custom_script.url));
+  EXPECT_EQ((Strings{"uci set node.setting.cs_md5='x;reboot'\n"}), runs());
+  EXPECT_NE(std::string::npos, fake.stdout_text.find("Custom Script URL refused: longer than 99 characters\n"));
+  run_pending_custom_script(config);
+  EXPECT_EQ(0u, server.connections());
+  EXPECT_TRUE(ran.empty());
 }
 
 TEST(ScriptUrl, TheFourFormsAndTheAngleBrackets) {
@@ -202,6 +209,14 @@ TEST_F(CustomScript, ScriptStartsAtTheFirstHashAndTheRestOfTheStreamIsKept) {
   EXPECT_EQ(kScript, fake.read(kCustomScriptFile));
   EXPECT_NE(std::string::npos, fake.stdout_text.find("found # at 30\nOk received from server!\n"));
 
+  // All the bytes its head announced (in any spelling of the header).
+  fake.remove(kCustomScriptFile);
+  EXPECT_EQ(0, fetch(ServerReply::segments({"HTTP/1.0 200 OK\r\ncontent-length: " + std::to_string(strlen(kScript)) +
+                                                "\r\n\r\n",
+                                            kScript},
+                                           Millis(30))));
+  EXPECT_EQ(kScript, fake.read(kCustomScriptFile));
+
   // In several segments: the later ones are written whole, '#' or not.
   fake.remove(kCustomScriptFile);
   EXPECT_EQ(0, fetch(ServerReply::segments({"HTTP/1.0 200 OK\r\n\r\n", "#!/bin/sh\necho one\n", "# two\n",
@@ -231,6 +246,9 @@ TEST_F(CustomScript, ErrorPagesAndCutRepliesLeaveNoFile) {
       {"a server that never closes", held, "recv() timed out.\nOk received from server!\n"},
       {"a reset in the middle of the script", ServerReply::reset_after("HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\nrm -rf /tmp/"),
        "recv() failed due to errno = " + std::to_string(ECONNRESET) + "\n"},
+      {"a clean close before the announced length",
+       ServerReply::text("HTTP/1.0 200 OK\r\nContent-Length: 33\r\n\r\n#!/bin/sh\nrm -rf /tmp"),
+       "Script download incomplete: nothing to run\n"},
   };
   for (const Case& c : cases) {
     fake.write(kCustomScriptFile, "left from before\n");
@@ -282,7 +300,7 @@ TEST(CustomScriptHost, UnresolvableHostEndsTheControllerWithStatusOne) {
         run_custom_script("http://nowhere.example/dir");
       },
       ::testing::ExitedWithCode(1),
-      "^ gethostbyname error for host: nowhere.example: Unknown host\nno script left\n$");
+      "^ gethostbyname error for host: nowhere.example: Unknown hostno script left\n$");
   // An unparsable URL leaves the host empty, which does not resolve either.
   EXPECT_EXIT(
       {
@@ -315,8 +333,8 @@ TEST(CustomScriptHost, ShortWriteRemovesThePartialScriptAndEndsTheController) {
 // A check-in's steps from the parse on, as send_checkin runs them.
 TEST_F(CustomScript, CheckinWhoseReplyEnablesAScriptRunsItOnce) {
   server.script(ServerReply::text(std::string("HTTP/1.0 200 OK\r\n\r\n") + kScript));
-  const std::string reply = "#@#config customscript\ncs_enable 1\ncs_url " + url() +
-                            "\ncs_md5 8b1a9953c4611296a827abf8c47804d7\n";
+  fake.outputs[kMd5Command] = std::string(kScriptMd5) + "\n";
+  const std::string reply = "#@#config customscript\ncs_enable 1\ncs_url " + url() + "\ncs_md5 " + kScriptMd5 + "\n";
   for (int checkin = 0; checkin < 2; ++checkin) {
     fake.write("/tmp/.received", reply);
     ASSERT_EQ(0, parse_config_reply("/tmp/.received", config));
@@ -324,9 +342,27 @@ TEST_F(CustomScript, CheckinWhoseReplyEnablesAScriptRunsItOnce) {
   }
   EXPECT_EQ((Strings{kScript}), ran);
   EXPECT_EQ(1u, server.connections());
-  EXPECT_EQ((Strings{"uci set node.setting.cs_url=" + url(),
-                     "uci set node.setting.cs_md5=8b1a9953c4611296a827abf8c47804d7\n", "uci commit node",
-                     "sh /tmp/custom.sh"}),
+  EXPECT_EQ((Strings{"uci set node.setting.cs_url=" + url(), "uci set node.setting.cs_md5=" + std::string(kScriptMd5) + "\n",
+                     "uci commit node", "sh /tmp/custom.sh"}),
             runs());
   EXPECT_EQ((Strings{"Running Custom Script\n", "Custom script MD5 sum not changed\n"}), logs(LOG_DEBUG));
+
+  // The script runs as root: one that is not the script the md5 names is
+  // removed unrun; an md5 text that is no md5 only says the script changed.
+  const struct {
+    const char* md5;
+    bool runs;
+  } cases[] = {{"00000000000000000000000000000000", false}, {"v2", true}};
+  for (const auto& c : cases) {
+    ran.clear();
+    fake.stdout_text.clear();
+    fake.write("/tmp/.received", "#@#config customscript\ncs_md5 " + std::string(c.md5) + "\n");
+    ASSERT_EQ(0, parse_config_reply("/tmp/.received", config));
+    run_pending_custom_script(config);
+    EXPECT_EQ(c.runs ? Strings{kScript} : Strings{}, ran) << c.md5;
+    EXPECT_FALSE(fake.exists(kCustomScriptFile)) << c.md5;
+    const std::string refusal =
+        std::string("Custom script MD5 NOT valid (received ") + c.md5 + ", computed " + kScriptMd5 + "): not run\n";
+    EXPECT_EQ(!c.runs, fake.stdout_text.find(refusal) != std::string::npos) << fake.stdout_text;
+  }
 }

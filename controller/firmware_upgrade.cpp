@@ -4,6 +4,7 @@
 
 #include "common/host.h"
 #include "common/output.h"
+#include "common/process.h"
 #include "common/runner.h"
 #include "controller/config_record.h"
 #include "controller/device_identity.h"
@@ -15,28 +16,28 @@ const char kFirmwareImage[] = "/tmp/flx-pico2hp.bin";
 
 namespace {
 
-constexpr size_t kMd5Digits = 32;
+// The image is downloaded and checked under a name of its own and only then
+// takes the name the upgrade script flashes, so that the script never
+// flashes a file that is still being written or was never checked.
+const char kDownloadFolder[] = "/tmp/.firmware";
+const char kDownloadedImage[] = "/tmp/.firmware/flx-pico2hp.bin";
 
-bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+// The upgrade script ends the controller before it flashes; a controller
+// started again meanwhile must not touch the image.
+bool upgrade_under_way() { return path_exists(kUpgradeScript) == 0 && process_runs(kUpgradeScript); }
 
-bool is_md5(const char* text) {
-  if (strlen(text) != kMd5Digits) return false;
-  for (size_t i = 0; i < kMd5Digits; ++i) {
-    if (!is_hex(text[i])) return false;
-  }
-  return true;
-}
-
-// The image lands in RAM: an old or partial one must neither be flashed
-// nor make wget save the new one under another name.
+// An old or partial image must neither be flashed nor make wget save the
+// new one under another name.
 bool download_image(const char* path) {
   host_unlink(kFirmwareImage);
+  host_unlink(kDownloadedImage);
+  make_directory(kDownloadFolder);
   CommandText cmd;
-  int status = host().run(setting_command(cmd, "wget ", path, "/flx-pico2hp.bin --directory-prefix=/tmp"));
-  if (status == 0 && path_exists(kFirmwareImage) == 0) return true;
+  int status =
+      host().run(setting_command(cmd, "wget ", path, "/flx-pico2hp.bin --directory-prefix=/tmp/.firmware"));
+  if (status == 0 && path_exists(kDownloadedImage) == 0) return true;
   out_line("Unable to download the firmware file");
-  host_unlink(kFirmwareImage);
+  host_unlink(kDownloadedImage);
   return false;
 }
 
@@ -44,11 +45,7 @@ bool download_image(const char* path) {
 
 bool firmware_sum_matches(const char* expected, const char* computed) {
   if (!expected || !*expected) return true;
-  if (!computed || !is_md5(expected) || !is_md5(computed)) return false;
-  for (size_t i = 0; i < kMd5Digits; ++i) {
-    if (lower(expected[i]) != lower(computed[i])) return false;
-  }
-  return true;
+  return md5_equal(expected, computed);
 }
 
 int run_firmware_upgrade(const FirmwareSettings& fw) {
@@ -68,14 +65,23 @@ int run_firmware_upgrade(const FirmwareSettings& fw) {
   out_printf("current:%s\t New:%s\n", installed.c_str(), fw.version.c_str());
 
   if (fw.path.empty() || refuse_option_like("Firmware path", fw.path)) return 1;
+  if (upgrade_under_way()) {
+    out_line("Firmware upgrade already under way: nothing downloaded");
+    return 1;
+  }
   if (!download_image(fw.path)) return 1;
   FixedText<256> computed;
-  get_config("md5sum /tmp/flx-pico2hp.bin | awk '{print $1}'", computed);
+  get_config("md5sum /tmp/.firmware/flx-pico2hp.bin | awk '{print $1}'", computed);
   out_printf("Received SUM: %s\n", fw.md5sum.c_str());
   out_printf("Generated SUM: %s\n", computed.c_str());
   if (!firmware_sum_matches(fw.md5sum, computed)) {
     out_line("MD5 NOT valid for downloaded file");
-    host_unlink(kFirmwareImage);
+    host_unlink(kDownloadedImage);
+    return 1;
+  }
+  if (host_rename(kDownloadedImage, kFirmwareImage) != 0) {
+    out_line("Unable to download the firmware file");
+    host_unlink(kDownloadedImage);
     return 1;
   }
 

@@ -20,8 +20,9 @@ namespace {
 using Strings = std::vector<std::string>;
 
 const char kSum[] = "0cc175b9c0f1b6a831c399e269772661";
-const char kMd5Command[] = "md5sum /tmp/flx-pico2hp.bin | awk '{print $1}'";
-const char kWget[] = "wget http://fw.example/images/flx-pico2hp.bin --directory-prefix=/tmp";
+const char kMd5Command[] = "md5sum /tmp/.firmware/flx-pico2hp.bin | awk '{print $1}'";
+const char kWget[] = "wget http://fw.example/images/flx-pico2hp.bin --directory-prefix=/tmp/.firmware";
+const char kDownload[] = "/tmp/.firmware/flx-pico2hp.bin";
 // Not only a version line: the copy must keep every byte.
 const char kVersionBytes[] = "2.4.1\nbuilt 2026-03-01\r\n\x01\xff\0end";
 const std::string kVersionFile(kVersionBytes, sizeof(kVersionBytes) - 1);
@@ -36,9 +37,11 @@ class Firmware : public ControllerTest {
   Firmware() {
     fake.write("/etc/fw_a_version", kVersionFile);
     fake.outputs[kMd5Command] = std::string(kSum) + "\n";
-    // wget leaves the image in /tmp, as it does on the node.
+    // wget leaves the image in its folder, as it does on the node; the sum
+    // is computed while the name the script flashes is still free.
     fake.on_command = [this](const std::string& command, std::string&) {
-      if (command.rfind("wget ", 0) == 0 && image_arrives) fake.write(kFirmwareImage, "image");
+      if (command.rfind("wget ", 0) == 0 && image_arrives) fake.write(kDownload, "image");
+      if (command == kMd5Command) flashable_while_checked = fake.exists(kFirmwareImage);
       return -1;
     };
     FirmwareSettings& fw = config.firmware;
@@ -49,6 +52,7 @@ class Firmware : public ControllerTest {
     upgrade_pending = 1;
   }
   bool image_arrives = true;
+  bool flashable_while_checked = false;
 };
 
 }  // namespace
@@ -88,10 +92,49 @@ TEST_F(Firmware, AutoAndUpgradeLinesWithTheirMessages) {
   EXPECT_EQ(1, config.firmware.auto_upgrade);
   EXPECT_EQ(0, change_counts[kRowFwupgrade]);  // auto raises no count
 
-  std::string long_version(40, '9');
-  config.firmware.upgrade = 1;
+}
+
+// A value cut to its field would name another image, or a version that the
+// flashed image never reports (a flash at every start): the offer goes.
+TEST_F(Firmware, OverlongImageSettingsWithdrawTheOfferInsteadOfBeingCut) {
+  const std::string long_version = "2.5.0-rc1-20260301";  // 18 characters fit the 20-byte field
+  EXPECT_EQ(0, apply_upgrade_setting("version", (long_version + "-b7").c_str(), config));
+  EXPECT_EQ("none", std::string(config.firmware.version));
+  EXPECT_EQ(0, change_counts[kRowFwupgrade]);
+  EXPECT_EQ(0, run_firmware_upgrade(config.firmware));
+  EXPECT_EQ(
+      "Firmware version refused: longer than 19 characters\n"
+      "Firmware upgrade enable from dashboard\nReceived NULL firmware version\n",
+      fake.stdout_text);
+  EXPECT_TRUE(fake.commands.empty());
+
   apply_upgrade_setting("version", long_version.c_str(), config);
-  EXPECT_EQ(long_version.substr(0, 19), std::string(config.firmware.version));
+  EXPECT_EQ(long_version, std::string(config.firmware.version));
+  std::string long_path = "http://fw.example/" + std::string(240, 'd');
+  apply_upgrade_setting("path", long_path.c_str(), config);
+  EXPECT_EQ("", std::string(config.firmware.path));
+  apply_upgrade_setting("sum", std::string(300, 'a').c_str(), config);
+  EXPECT_EQ("refused", std::string(config.firmware.md5sum));  // passes no image
+  EXPECT_FALSE(firmware_sum_matches(config.firmware.md5sum, kSum));
+  EXPECT_EQ(1, run_firmware_upgrade(config.firmware));
+  EXPECT_TRUE(fake.commands.empty());
+}
+
+TEST_F(Firmware, NoDownloadWhileTheUpgradeScriptRuns) {
+  fake.write(kFirmwareImage, "checked image");
+  fake.write(kUpgradeScript, kScriptText);
+  fake.add_process(612, "sh", 'S');
+  fake.write("/proc/612/cmdline", std::string("sh\0-x\0/tmp/upgrade.sh\0", 22));
+  EXPECT_EQ(1, run_firmware_upgrade(config.firmware));
+  EXPECT_NE(std::string::npos, fake.stdout_text.find("Firmware upgrade already under way: nothing downloaded\n"));
+  EXPECT_TRUE(runs().empty());
+  EXPECT_EQ("checked image", fake.read(kFirmwareImage));
+
+  // A script whose run has ended (its flash failed) no longer holds it back.
+  fake.remove("/proc/612/cmdline");
+  fake.remove("/proc/612/stat");
+  EXPECT_EQ(0, run_firmware_upgrade(config.firmware));
+  EXPECT_EQ((Strings{kWget, "sh -x /tmp/upgrade.sh"}), runs());
 }
 
 TEST_F(Firmware, NewVersionIsDownloadedCheckedAndFlashedByTheScript) {
@@ -108,6 +151,10 @@ TEST_F(Firmware, NewVersionIsDownloadedCheckedAndFlashedByTheScript) {
       fake.stdout_text);
   EXPECT_EQ(kVersionFile, fake.read("/etc/fw_a_version.old"));
   EXPECT_EQ(kScriptText, fake.read(kUpgradeScript));
+  // Only the checked image takes the name the script flashes.
+  EXPECT_FALSE(flashable_while_checked);
+  EXPECT_EQ("image", fake.read(kFirmwareImage));
+  EXPECT_FALSE(fake.exists(kDownload));
   EXPECT_EQ(1, upgrade_pending);
 }
 
@@ -176,6 +223,7 @@ TEST_F(Firmware, SumMustMatchInFullUnlessNoneIsGiven) {
   EXPECT_FALSE(fake.exists("/etc/fw_a_version.old"));
   EXPECT_FALSE(fake.exists(kUpgradeScript));
   EXPECT_FALSE(fake.exists(kFirmwareImage));  // a bad image does not stay in RAM
+  EXPECT_FALSE(fake.exists(kDownload));
   EXPECT_EQ((Strings{kWget}), runs());
 
   // An empty sum passes any image.
@@ -207,7 +255,7 @@ TEST_F(Firmware, DownloadThatFailsOrLeavesAnOldImageIsNotFlashed) {
 TEST_F(Firmware, PathsReachWgetQuotedAndNeverAsAnOption) {
   config.firmware.path.set("http://fw.example/a b");
   run_firmware_upgrade(config.firmware);
-  EXPECT_EQ("wget 'http://fw.example/a b'/flx-pico2hp.bin --directory-prefix=/tmp", runs().at(0));
+  EXPECT_EQ("wget 'http://fw.example/a b'/flx-pico2hp.bin --directory-prefix=/tmp/.firmware", runs().at(0));
 
   fake.events.clear();
   fake.stdout_text.clear();

@@ -56,6 +56,8 @@ void change_password(ManagementSettings& m, const char* value) {
     return;
   }
   out_printf("Received Root password: %s\n", value);
+  // A password cut short would lock out whoever set it.
+  if (!value_fits("Root password", value, m.root_password)) return;
   if (!text_differs(m.root_password, value)) return;
   FixedText<50> password(value);
   if (change_root_password(password) != 0) return;

@@ -20,6 +20,21 @@ bool text_differs(const FixedText<N>& stored, const char* value) {
   return text_differs(stored.c_str(), N, value);
 }
 
+// Values that are acted on (a URL fetched and run, an image flashed, a
+// password or key set) must never be cut into another value. True when the
+// value fits a field of capacity cap whole; else prints "<what> refused:
+// longer than <cap - 1> characters" and is false.
+bool value_fits(const char* what, const char* value, size_t cap);
+template <size_t N>
+bool value_fits(const char* what, const char* value, const FixedText<N>&) {
+  return value_fits(what, value, N);
+}
+
+// Md5 sums as md5sum prints them: 32 hex digits, compared without regard
+// to case.
+bool is_md5(const char* text);
+bool md5_equal(const char* a, const char* b);
+
 // Room for any quoted field of the node (at most 255 characters, 1022 when
 // every character is a quote) and the command around it.
 using CommandText = FixedText<1152>;

@@ -126,7 +126,7 @@ std::vector<Row> rows() {
          apply_upgrade_setting("path", v.c_str(), c);
          run_firmware_upgrade(c.firmware);
        },
-       [](const std::string& v) { return Calls{{"wget", v + "/flx-pico2hp.bin", "--directory-prefix=/tmp"}}; }},
+       [](const std::string& v) { return Calls{{"wget", v + "/flx-pico2hp.bin", "--directory-prefix=/tmp/.firmware"}}; }},
       {"fwupgrade version", 20,
        [](const std::string& v, NodeConfig& c, SandboxShell&) {
          apply_upgrade_setting("upgrade", "1", c);
@@ -135,7 +135,7 @@ std::vector<Row> rows() {
          run_firmware_upgrade(c.firmware);
        },
        [](const std::string&) {
-         return Calls{{"wget", "http://fw.example/2.5.0/flx-pico2hp.bin", "--directory-prefix=/tmp"}};
+         return Calls{{"wget", "http://fw.example/2.5.0/flx-pico2hp.bin", "--directory-prefix=/tmp/.firmware"}};
        }},
       {"fwupgrade sum", 256,
        [](const std::string& v, NodeConfig& c, SandboxShell&) {
@@ -146,7 +146,7 @@ std::vector<Row> rows() {
          run_firmware_upgrade(c.firmware);
        },
        [](const std::string&) {
-         return Calls{{"wget", "http://fw.example/2.5.0/flx-pico2hp.bin", "--directory-prefix=/tmp"}};
+         return Calls{{"wget", "http://fw.example/2.5.0/flx-pico2hp.bin", "--directory-prefix=/tmp/.firmware"}};
        }},
   };
 }

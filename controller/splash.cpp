@@ -19,6 +19,7 @@ int apply_splash_setting(const char* key, const char* value, NodeConfig& config)
   if (!same_keyword(key, "SplashURl")) return 1;
   if (!has_value(value)) return 0;
   CaptivePortalSettings& portal = config.captive_portal;
+  if (!value_fits("Splash URL", value, portal.splash_url)) return 0;
   if (text_differs(portal.splash_url, value)) {
     portal.splash_url.set(value);
     portal.enable = 1;  // restart the portal with the new pages

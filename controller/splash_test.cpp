@@ -103,10 +103,11 @@ TEST_F(Splash, UrlsReachWgetAsOneWordAndNeverAsAnOption) {
   EXPECT_EQ("Splash URL refused: \"--output-document=/etc/passwd\" starts with '-'\n", fake.stdout_text);
 }
 
-TEST_F(Splash, UrlBeyondItsFieldIsCut) {
+TEST_F(Splash, UrlBeyondItsFieldIsRefusedNotCut) {
   std::string url = "http://splash.example/" + std::string(400, 'p');
-  download_arrives = false;
+  config.captive_portal.splash_url.set("none");
   EXPECT_EQ(0, apply_splash_setting("SplashURl", url.c_str(), config));
-  EXPECT_EQ(url.substr(0, 255), std::string(config.captive_portal.splash_url));
-  EXPECT_EQ("wget --no-cache " + url.substr(0, 255) + " -O /tmp/splash.tar.gz", runs().at(0));
+  EXPECT_EQ("none", std::string(config.captive_portal.splash_url));
+  EXPECT_TRUE(runs().empty());
+  EXPECT_EQ("Splash URL refused: longer than 255 characters\n", fake.stdout_text);
 }

@@ -78,7 +78,7 @@ TEST_F(WifiRestart, RepeaterTakesItsMeshAddressByDhcpAndItsNameServerFromTheGate
                 "run /etc/init.d/network restart",
                 "run /etc/init.d/vlan start",
                 "sleep 30",
-                "run udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -b -i br-meship",
+                "run udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -n -i br-meship",
                 "read uci get dhcp.pub.ipaddr",
                 "read uci get dhcp.priv.ipaddr",
                 "run ifconfig br-pub 10.3.48.1 netmask 255.255.252.0 up",

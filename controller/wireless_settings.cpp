@@ -39,6 +39,7 @@ struct TextSetting {
   bool message_line;    // puts (a line of its own) or printf (no line end)
   const char* head;     // the uci command before the value...
   const char* tail;     // ...and after it
+  const char* whole = nullptr;  // a value that must not be cut: its name
 };
 
 // clang-format off
@@ -59,7 +60,7 @@ const TextSetting kTextSettings[] = {
     {9, [](WirelessSettings& w) { return field(w.priv_ssid); },
      "Found chanes for Private ssid", true, "uci set wireless.priv.ssid=", ""},
     {10, [](WirelessSettings& w) { return field(w.priv_key); },
-     "Found changes for Private key", true, "uci set wireless.priv.key=", "\n"},
+     "Found changes for Private key", true, "uci set wireless.priv.key=", "\n", "Private key"},
 };
 // clang-format on
 
@@ -78,6 +79,8 @@ void print_message(const char* message, bool line) {
 
 void change_text(const TextSetting& setting, WirelessSettings& w, const char* value) {
   TextField stored = setting.stored(w);
+  // A key cut short is one that no client can use: the stored one stays.
+  if (setting.whole && !value_fits(setting.whole, value, stored.cap)) return;
   if (!text_differs(stored.data, stored.cap, value)) return;
   print_message(setting.message, setting.message_line);
   copy_text(stored.data, stored.cap, value);
@@ -100,6 +103,7 @@ void change_channel(WirelessSettings& w, const char* value) {
 // A key turns WPA-PSK on for an open public network; no key turns it off.
 void change_public_key(WirelessSettings& w, const char* value) {
   if (has_value(value)) {
+    if (!value_fits("Public key", value, w.pub_key)) return;
     if (text_differs(w.pub_key, value)) {
       out_line("Found changes for public key");
       w.pub_key.set(value);

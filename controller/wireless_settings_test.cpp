@@ -220,14 +220,26 @@ TEST_F(Wireless, RejectedUnknownAndForeignKeys) {
   EXPECT_EQ((std::vector<std::string>{"uci set wireless.radio0.channel=1"}), runs());
 }
 
-TEST_F(Wireless, OverlongValuesAreCutAndCountOnlyOnce) {
+TEST_F(Wireless, OverlongNamesAreCutAndCountOnceButKeysAreRefused) {
   std::string ssid(80, 'S');
   apply("public.ssid", ssid.c_str());
   apply("public.ssid", ssid.c_str());
   EXPECT_EQ((std::vector<std::string>{"uci set wireless.pub.ssid=" + std::string(49, 'S')}), runs());
   EXPECT_EQ(1, changes());
+  // A key cut short is one no client can use: the stored key stays.
+  fake.events.clear();
+  fake.stdout_text.clear();
+  config.wireless.priv_key.set("kept-key");
+  config.wireless.pub_key.set("kept-key");
+  apply("private.key", std::string(60, 'k').c_str());
+  apply("public.key", std::string(50, 'k').c_str());
+  EXPECT_TRUE(runs().empty());
+  EXPECT_EQ("kept-key", std::string(config.wireless.priv_key));
+  EXPECT_EQ("kept-key", std::string(config.wireless.pub_key));
+  EXPECT_EQ("Private key refused: longer than 49 characters\nPublic key refused: longer than 49 characters\n",
+            fake.stdout_text);
   // Every character a quote: the whole quoted key still reaches the command.
-  std::string quotes(60, '\'');
+  std::string quotes(49, '\'');
   apply("private.key", quotes.c_str());
   std::string expected = "uci set wireless.priv.key='";
   for (int i = 0; i < 49; ++i) expected += "'\\''";

@@ -14,11 +14,12 @@
 #include "mesh/node_identity.h"
 
 // busybox's udhcpc takes "-t 0" for discovers without end, so with "-n" a
-// repeater that no gateway answers would hang its caller for good; three
-// discovers, then the client goes on in the background (pid file kept) and
-// takes its lease whenever a gateway answers.
+// repeater that no gateway answers would hang its caller for good. Three
+// discovers, then: with a lease the client goes on in the background, without
+// one it ends and removes its pid file, which is what tells lonely and the
+// watchdog that the node is no mesh client.
 const char kMeshDhcpClientCommand[] =
-    "udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -b -i br-meship";
+    "udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -n -i br-meship";
 
 void stop_mesh_dhcp_client() {
   if (path_exists(kMeshDhcpPidFile) != 0) return;

@@ -22,8 +22,16 @@ namespace {
 
 bool g_last_stored = false;
 
-// A field of the reply: one to nine decimal digits, so it fits an int.
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// A field of the reply as atoi reads a number: blanks, an optional "+",
+// then one to nine decimal digits (so it fits an int), and blanks only
+// after them. A dashboard that pads its reply is understood; a sign of
+// minus, other characters or longer numbers are no node identity.
 bool read_number(const char* begin, const char* end, int& out) {
+  while (begin < end && is_blank(*begin)) ++begin;
+  while (end > begin && is_blank(end[-1])) --end;
+  if (begin < end && *begin == '+') ++begin;
   size_t len = static_cast<size_t>(end - begin);
   if (len == 0 || len > 9) return false;
   int value = 0;

@@ -61,10 +61,23 @@ TEST_F(NodeIdentityTest, ValidRepliesStoreTheIdentityAndTheAddressPlan) {
   }
 }
 
+// What atoi reads as the number: a dashboard that pads its reply still
+// gives the node its identity.
+TEST_F(NodeIdentityTest, PaddedRepliesAreReadAsAtoiReadsThem) {
+  for (const char* reply : {"5:3:17 ", "5:3:17\r", " 5:3:17", "5:3:+17", "5 : 3 :\t17", "+5:+3:17\r\n"}) {
+    SCOPED_TRACE(reply);
+    NodeIdentity who{};
+    ASSERT_TRUE(parse_nodeid_reply(reply, who));
+    EXPECT_EQ(5, who.id);
+    EXPECT_EQ(3, who.network);
+    EXPECT_EQ(17, who.nodeid);
+  }
+}
+
 TEST_F(NodeIdentityTest, RepliesThatAreNotAnIdentityWithinThePlanStoreNothing) {
   const std::vector<std::string> replies = {
-      "",          "5:3",        "5:3:17:9",     "0:3:17",     "22:3:17",  "5:256:17", "a:3:17",
-      "5:3:x",     "5:3:17 ",    "-1:3:17",      "5:3:1234567890", " 5:3:17", "5:3:+17", "Not found",
+      "",      "5:3",     "5:3:17:9", "0:3:17",         "22:3:17",   "5:256:17", "a:3:17",
+      "5:3:x", "5:3:17x", "-1:3:17",  "5:3:1234567890", "5:3:- 17", "5: 3 4:17", "Not found",
       "<html><body>502 Bad Gateway</body></html>", ":::",
   };
   for (const std::string& reply : replies) {

@@ -159,7 +159,7 @@ TEST_F(Clientscout, AnUnresolvableHostMeansNoConnection) {
   fake.hosts.clear();
   start();
   cycle();
-  EXPECT_EQ(std::string(" gethostbyname error for host: ") + DASHBOARD_HOST + ": Unknown host\n",
+  EXPECT_EQ(std::string(" gethostbyname error for host: ") + DASHBOARD_HOST + ": Unknown host",
             fake.stderr_text);
   EXPECT_EQ(0u, dashboard.connections());
   // "Empty" counts as sent; a list is tried again in the next cycle.

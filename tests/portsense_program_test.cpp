@@ -24,7 +24,7 @@ const std::string kHead = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
 const std::string kWaiting = "Waiting for batman to start vlan\n";
 const std::string kBatmanMode = "batctl gw | awk '{print $1}'";
 const std::string kUdhcpc =
-    "udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -b -i br-meship";
+    "udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -n -i br-meship";
 const std::vector<std::string> kBridges = {
     "ifconfig br-pub `uci get dhcp.pub.ipaddr` netmask 255.255.252.0 up",
     "ifconfig br-priv `uci get dhcp.priv.ipaddr` netmask 255.255.252.0 up",

@@ -13,6 +13,7 @@
 #include "common/process_http.h"
 #include "common/runner.h"
 #include "common/services.h"
+#include "common/state_flags.h"
 #include "common/sysinfo.h"
 #include "common/transport.h"
 #include "watchdog/idle_reboot.h"
@@ -51,6 +52,12 @@ bool clear_zombie(const ProcessEntry& entry, void* arg) {
   host().kill(static_cast<pid_t>(entry.pid), SIGTERM);
   ++*static_cast<int*>(arg);
   return false;
+}
+
+bool node_is_repeater() {
+  FixedText<256> mode;
+  get_config("uci get node.status.mode", mode);
+  return mode == "repeater";
 }
 
 }  // namespace
@@ -101,15 +108,22 @@ void clear_zombies() {
 
 void internet_test() {
   int sock = connect_to(kWatchdogConnect, kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
-  if (sock < 0) return;
+  if (sock < 0) {
+    // No connection is an outage of the dashboard or the uplink, which a
+    // search would not mend, unless a repeater has lost the mesh itself: its
+    // DHCP client ended without a lease. Nothing else would ever search.
+    if (path_exists(kMeshDhcpPidFile) != 0 && node_is_repeater()) {
+      log_printf(LOG_DEBUG, "Repeater without a mesh lease: searching for the mesh");
+      host().run("/usr/bin/lonely &");
+    }
+    return;
+  }
   if (process_http_watchdog(sock, kBuiltInDashboard.host, kServerPingPath) == 0) {
     log_printf(LOG_DEBUG, "Internet connection:ok");
     return;
   }
   log_printf(LOG_DEBUG, "Running failure check issue");
-  FixedText<256> mode;
-  get_config("uci get node.status.mode", mode);
-  if (mode == "repeater") host().run("/usr/bin/lonely &");
+  if (node_is_repeater()) host().run("/usr/bin/lonely &");
 }
 
 void watchdog_checks() {

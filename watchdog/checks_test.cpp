@@ -211,14 +211,32 @@ TEST_F(Checks, ARepeaterThatCannotReachTheDashboardStartsLonely) {
   }
 }
 
-TEST_F(Checks, NoConnectionStartsNothing) {
+// No connection is an outage of the dashboard or the uplink, which a search
+// would not mend; but a repeater whose mesh DHCP client ended without a
+// lease has lost its mesh, and only lonely's search finds it again.
+TEST_F(Checks, NoConnectionStartsLonelyOnlyOnARepeaterOffTheMesh) {
   RefusedPort refused;
   fake.port = refused.port();
-  fake.uci["node.status.mode"] = "repeater";
-  internet_test();
-  EXPECT_TRUE(runs().empty());
-  EXPECT_TRUE(fake.trace("read ").empty());
-  EXPECT_EQ("Failed to connect to auth server", logs().back());
+  const struct {
+    const char* mode;
+    bool mesh_client;
+    bool lonely;
+  } cases[] = {{"repeater", true, false}, {"gateway", false, false}, {"repeater", false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + (c.mesh_client ? " with a mesh lease" : " without"));
+    fake.events.clear();
+    fake.logs.clear();
+    fake.uci["node.status.mode"] = c.mode;
+    if (c.mesh_client) {
+      fake.write("/var/run/udhcpc-br-meship.pid", "77\n");
+    } else {
+      fake.remove("/var/run/udhcpc-br-meship.pid");
+    }
+    internet_test();
+    EXPECT_EQ(c.lonely ? std::vector<std::string>{"/usr/bin/lonely &"} : std::vector<std::string>{}, runs());
+    EXPECT_EQ(c.lonely ? "Repeater without a mesh lease: searching for the mesh" : "Failed to connect to auth server",
+              logs().back());
+  }
   EXPECT_EQ(0u, dashboard.connections());
 }
 

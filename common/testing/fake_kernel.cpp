@@ -163,7 +163,7 @@ ssize_t FakeKernel::route_send(int fd, const void*, size_t len) {
     rtmsg rt{};
     rt.rtm_family = AF_INET;
     rt.rtm_dst_len = static_cast<unsigned char>(r.prefix);
-    rt.rtm_table = static_cast<unsigned char>(r.table < 256 ? r.table : RT_TABLE_COMPAT);
+    rt.rtm_table = static_cast<unsigned char>(r.table < 256 ? r.table : static_cast<int>(RT_TABLE_COMPAT));
     rt.rtm_type = RTN_UNICAST;
     std::string payload(NLMSG_ALIGN(sizeof(rt)), '\0');
     memcpy(payload.data(), &rt, sizeof(rt));

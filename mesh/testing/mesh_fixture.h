@@ -107,7 +107,7 @@ inline const std::string kIfconfigPub = "ifconfig br-pub `uci get dhcp.pub.ipadd
 inline const std::string kIfconfigPriv = "ifconfig br-priv `uci get dhcp.priv.ipaddr` netmask 255.255.252.0 up";
 inline const std::string kIfconfigMesh = "ifconfig br-meship `uci get dhcp.mesh.ipaddr` netmask 255.255.252.0 up";
 inline const std::string kUdhcpc =
-    "udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -b -i br-meship";
+    "udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -n -i br-meship";
 inline const std::string kBatmanMode = "batctl gw | awk '{print $1}'";
 inline const std::vector<std::string> kMasquerade = {"/usr/sbin/iptables -t nat -F",
                                                      "/usr/sbin/iptables -t nat -A POSTROUTING -j MASQUERADE"};

@@ -49,6 +49,7 @@ class Mesh:
         self.vm = vmctl.Vm(os.path.join(workdir, "vm"), self.server.server_address[1], radios=radios)
         self.event_seen = {}
         self.phases = []  # (name, start time): the parts of a scenario, for its report
+        self.measures = []  # figures a scenario measured, for its report
 
     def start(self):
         self.vm.start()
@@ -128,6 +129,10 @@ class Mesh:
     def phase(self, name):
         """Starts a named part of a scenario; the runner reports each part's time."""
         self.phases.append((name, time.time()))
+
+    def measure(self, text):
+        """A figure the scenario measured (a recovery time, a count); the runner reports it."""
+        self.measures.append(text)
 
     # --- the dashboard ----------------------------------------------------
     def records(self, kind=None):

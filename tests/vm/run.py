@@ -34,7 +34,8 @@ def scenario_names():
 
 
 DIAGNOSTICS = ("cat /var/log/vm-events; iw dev; iw dev mesh0 link; iw dev mesh0 station dump; "
-               "batctl meshif bat0 n; batctl meshif bat0 o; batctl meshif bat0 gwl; ip -br addr; ip route; ps")
+               "batctl meshif bat0 n; batctl meshif bat0 o; batctl meshif bat0 gwl; batctl meshif bat0 tl; "
+               "batctl meshif bat0 tg; batctl meshif bat0 dc; ip -br addr; ip route; ip neigh; ps")
 
 
 def diagnostics(mesh):
@@ -101,6 +102,8 @@ def run_one(name, workroot):
             print("PASS %-24s %5.0fs  %s (boot %.0fs)" % (name, took, (module.__doc__ or "").strip(),
                                                           mesh.vm.boot_seconds or 0))
         print(phase_lines(mesh.phases, end, failed=bool(error)), end="")
+        for m in mesh.measures:
+            print("     measured: %s" % m)
         sys.stdout.flush()
     return error is None
 

@@ -1,10 +1,10 @@
-"""a lonely node on the wrong channel finds the cell and joins; two nodes, one mesh"""
+"""a lonely node on the wrong channel finds the cell and joins; two nodes, one mesh; the gateway leaves"""
 import re
 import time
 
 from mesh import expect, gateway_address
 
-TIME_LIMIT = 1200
+TIME_LIMIT = 1800
 PROGRAMS = ["watchdog", "fleetlink_supervisor", "clientscout", "ifcounter", "portsense"]
 MAC = {1: "02:4E:00:00:01:E0", 2: "02:4E:00:00:02:E0"}
 MESH0 = {1: "02:4e:00:00:01:10", 2: "02:4e:00:00:02:10"}
@@ -52,3 +52,24 @@ def run(mesh):
                                timeout=180, after=joined)
     expect((gateway["fields"].get("role"), gateway["fields"].get("hop"), gateway["fields"].get("rssi")) ==
            ("G", "0", "-30"), "gateway check-in: %s" % gateway["report"])
+
+    mesh.phase("the gateway leaves: the repeater's DHCP client ends without a lease, its watchdog starts lonely, "
+               "which searches")
+    mesh.unplug(1)
+    mesh.ok(1, "ip link set mesh0 down")  # off the mesh
+    left = time.time()
+    # the lease runs out (the mesh's leases are short), three discovers go
+    # unanswered, and the client ends with its pid file
+    mesh.wait_node(2, "the mesh DHCP client ended without a lease",
+                   "[ ! -e /var/run/udhcpc-br-meship.pid ] && ! pidof udhcpc", 400, interval=5)
+    ended = time.time()
+    mesh.measure("node 2's mesh DHCP client ended %.0fs after the gateway left" % (ended - left))
+    seen = len(mesh.events(2))
+    mesh.wait_node(2, "the watchdog started lonely", "pidof lonely", 400, interval=2)
+    mesh.measure("node 2's watchdog started lonely %.0fs after the client ended" % (time.time() - ended))
+    # a node that counts as mesh client ends lonely after its settle; this one
+    # searches: its red LED goes on and lonely goes on
+    mesh.wait_for("node 2: lonely searches", lambda: [e for e in mesh.events(2)[seen:]
+                                                      if e.startswith("leds: red:link1=default-on")], 200)
+    time.sleep(40)
+    mesh.ok(2, "pidof lonely")
