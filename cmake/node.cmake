@@ -76,6 +76,10 @@ function(node_write_program_list)
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL node_write_program_list)
 
+# The libraries that hold the programs' rows: the library's own tests check
+# each program's variant of the shared code through them.
+set(NODE_PROGRAM_ROWS controllercore lonelysearch portsensecore clientscoutcore ifcountercore watchdogcore voucher)
+
 # node_library(name SOURCES ... LIBS ...): a static library of product code.
 function(node_library name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})

@@ -15,19 +15,6 @@
 #include "common/output.h"
 #include "common/signals.h"
 
-// "\xF0\x9D\x9E\xAA" is U+1D7AA, the character between the dashes.
-//                                 pid file               already-running message              reaper quiet
-const DaemonTraits kControllerDaemon = {"/tmp/kestrel.pid", "Controller Already up and Running", true, false,
-                                      nullptr, nullptr, "FLX-DC", LOG_PID | LOG_CONS | LOG_PERROR, false};
-const DaemonTraits kClientscoutDaemon = {"/tmp/clientscout.pid", "Controller Already up and Running", false, false,
-                                       nullptr, nullptr, "WLClient-\xF0\x9D\x9E\xAA-0.1",
-                                       LOG_PID | LOG_CONS | LOG_PERROR, false};
-const DaemonTraits kIfcounterDaemon = {"/tmp/netstat.pid", "Already up and Running", true, false,
-                                     nullptr, nullptr, "NetStats-\xF0\x9D\x9E\xAA-1",
-                                     LOG_PID | LOG_CONS | LOG_PERROR, true};
-const DaemonTraits kWatchdogDaemon = {"/tmp/.watchdog.pid", "Watchdog Already up and Running", false, true,
-                                    nullptr, nullptr, "NodeGuard", LOG_CONS | LOG_PERROR, false};
-
 namespace {
 
 const DaemonTraits* g_daemon = nullptr;

@@ -4,27 +4,22 @@
 
 #include <signal.h>
 
+// A daemon's row: each daemon's lives in its own folder.
 struct DaemonTraits {
   const char* pid_file;
   const char* already_running;  // logged when the pid file exists or is locked
-  bool child_reaper;            // installs on_child_exit for SIGCHLD
-  bool quiet;                   // frame messages at debug level, the child's pid logged
+  bool child_reaper = false;    // installs on_child_exit for SIGCHLD
+  bool quiet = false;           // frame messages at debug level, the child's pid logged
   // Program clean-up around the removal of the pid file, in this order:
   // close the descriptor, before_pid_removal, remove the file, after_pid_removal.
-  void (*before_pid_removal)();
-  void (*after_pid_removal)();
+  void (*before_pid_removal)() = nullptr;
+  void (*after_pid_removal)() = nullptr;
   // The program's log: opened before the frame, or after it (the frame's own
   // messages then go out under the default identifier).
   const char* log_ident;
   int log_options;
-  bool log_after_frame;
+  bool log_after_frame = false;
 };
-
-// The four daemons; each program fills in its clean-up hooks.
-extern const DaemonTraits kControllerDaemon;
-extern const DaemonTraits kClientscoutDaemon;
-extern const DaemonTraits kIfcounterDaemon;
-extern const DaemonTraits kWatchdogDaemon;
 
 // Returns only in the daemon (or at once when the parent is init); every
 // failure ends the process.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/program.h"
 #include "common/atomic_file.h"
 #include "common/host.h"
 #include "common/runner.h"
@@ -39,6 +40,7 @@ class NoDescriptorLeft {
 }  // namespace
 
 TEST(DescriptorFault, CommandOutputAndFilesFailCleanlyWithoutDescriptors) {
+  set_profile(kControllerProfile);
   FakeHost fake;
   fake.real_commands = true;  // a real pipe for the command's output
   ScopedHost scope(fake);

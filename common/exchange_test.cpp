@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "watchdog/checks.h"
+#include "lonely/program.h"
 #include "common/endpoints.h"
 #include "common/framing.h"
 #include "common/process_http.h"
@@ -47,7 +49,7 @@ class Exchange : public ::testing::Test {
     g_node_id_calls = 0;
   }
   int connect() {
-    int sock = ConnectHost("dash.test", nullptr);
+    int sock = connect_to(kLonelyConnect, "dash.test", nullptr);
     EXPECT_GE(sock, 0);
     fake.stdout_text.clear();
     return sock;

@@ -1,3 +1,6 @@
+#include "portsense/program.h"
+#include "controller/program.h"
+#include "lonely/program.h"
 #include "common/leds.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +13,7 @@ namespace {
 class Leds : public ::testing::Test {
  protected:
   Leds() {
+    set_profile(kControllerProfile);
     for (const char* led : {"orange:link2", "red:link1", "green:link3", "green:link4"}) {
       fake.write(std::string("/sys/class/leds/ubnt:") + led + "/trigger", "none");
     }

@@ -1,3 +1,5 @@
+#include "lonely/program.h"
+#include "controller/program.h"
 #include "common/netif.h"
 
 #include <gtest/gtest.h>

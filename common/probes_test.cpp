@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "controller/program.h"
 #include "common/linux_kernel.h"
 #include "common/netif.h"
 #include "common/route.h"
@@ -21,6 +22,7 @@ class Probes : public ::testing::Test {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_NETNS();
+    set_profile(kControllerProfile);
     remove_links({"eth0", "mesh0", "abcdefghijklmno"});
     add_veth("eth0", true, "00:1a:2b:3c:4d:5e", "192.168.1.20/24");
     add_veth("mesh0", false);  // up, but no carrier

@@ -15,14 +15,12 @@ namespace {
 
 // Request area of the empty-body framing.
 constexpr size_t kRequestArea = 5012;
-// Reply areas: one more byte than the reply keeps a terminator.
+// Reply area: one more byte than the reply keeps a terminator.
 constexpr size_t kReplyArea = 5013;
-constexpr size_t kWatchdogReplyArea = 30001;
 
-// Sends the request, reads the reply into area until the dashboard closes,
-// a receive fails or the area is full, closes the socket and returns the
-// payload with one final line end removed. `logged`: the watchdog's messages.
-char* exchange(int sock, const char* host, const char* path, char* area, size_t cap, bool logged) {
+}  // namespace
+
+const char* exchange_reply(int sock, const char* host, const char* path, char* area, size_t cap, bool logged) {
   FixedText<kRequestArea> request;
   frame_empty_post(path, host, request.data(), request.capacity());
   send_request(sock, request.c_str(), request.size());
@@ -60,11 +58,9 @@ char* exchange(int sock, const char* host, const char* path, char* area, size_t 
   return payload;
 }
 
-}  // namespace
-
 int process_http(int sock, const char* host, const char* path, int mode, NodeIdHandler on_nodeid) {
   char area[kReplyArea];
-  const char* payload = exchange(sock, host, path, area, sizeof(area), false);
+  const char* payload = exchange_reply(sock, host, path, area, sizeof(area), false);
   switch (mode) {
     case kReplyCheck: return strcmp(payload, "Succeed") == 0 ? 0 : 1;
     case kNodeIdReply:
@@ -73,13 +69,4 @@ int process_http(int sock, const char* host, const char* path, int mode, NodeIdH
       return 0;
     default: return 1;
   }
-}
-
-int process_http_watchdog(int sock, const char* host, const char* path) {
-  // Kept out of the stack: the watchdog's reply area is large.
-  static char area[kWatchdogReplyArea];
-  const char* payload = exchange(sock, host, path, area, sizeof(area), true);
-  if (strcmp(payload, "Succeed") != 0) return 1;
-  log_printf(LOG_DEBUG, "Response: %s", payload);
-  return 0;
 }

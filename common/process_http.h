@@ -3,6 +3,8 @@
 // closes, and interpret its payload.
 #pragma once
 
+#include <cstddef>
+
 // What process_http does with the payload.
 enum HttpMode {
   kReplyCheck = 0,   // 0 when the payload is exactly "Succeed"
@@ -20,6 +22,10 @@ using NodeIdHandler = void (*)(const char* payload);
 int process_http(int sock, const char* host, const char* path, int mode,
                  NodeIdHandler on_nodeid = nullptr);
 
-// The watchdog's reply check: a 30000-byte reply area and its messages in
-// the debug log; logs "Response: %s" and gives 0 for "Succeed", else 1.
-int process_http_watchdog(int sock, const char* host, const char* path);
+// The exchange under process_http, for a program with a reply area and
+// messages of its own: sends the request, reads the reply into area (cap
+// bytes) until the dashboard closes, a receive fails or the area is full,
+// closes the socket and returns the payload with one final line end
+// removed. With `logged` the receive failures go to the debug log instead
+// of standard error.
+const char* exchange_reply(int sock, const char* host, const char* path, char* area, size_t cap, bool logged);

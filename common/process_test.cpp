@@ -1,3 +1,6 @@
+#include "watchdog/program.h"
+#include "lonely/program.h"
+#include "controller/program.h"
 #include "common/process.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +18,7 @@ namespace {
 class FakeProc : public ::testing::Test {
  protected:
   FakeProc() {
+    set_profile(kControllerProfile);
     fake.add_process(1, "init", 'S');
     fake.add_process(200, "fleetlink_super", 'S');
     fake.add_process(300, "clientscout", 'Z');

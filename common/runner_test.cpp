@@ -1,3 +1,5 @@
+#include "watchdog/program.h"
+#include "controller/program.h"
 #include "common/runner.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +15,10 @@ namespace {
 // The real shell, with standard output kept for the test.
 class RealShell : public ::testing::Test {
  protected:
-  RealShell() { shell.real_commands = true; }
+  RealShell() {
+    set_profile(kControllerProfile);
+    shell.real_commands = true;
+  }
   FakeHost shell;
   ScopedHost scope{shell};
 };
@@ -55,6 +60,7 @@ TEST_F(RealShell, CommandStatusComesBackRaw) {
 }
 
 TEST(ReadFile, FirstLineOfAtMost48Characters) {
+  set_profile(kControllerProfile);
   FakeHost fake;
   ScopedHost scope(fake);
   FixedText<64> out;

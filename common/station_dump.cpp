@@ -27,40 +27,6 @@ NeighbourList neighbour_macs;
 NeighbourList neighbour_signals;
 FixedText<64> chain_signal_text;
 
-const StationDumpOptions kClientscoutDump = {
-    .to_stdout = false,
-    .neighbour_lists = false,
-    .alloc_done = "netlink socket alloc done",
-    .connected = "Connected to generic netlink",
-    .family_id = "Netlink 80211 id: %d\n",
-    .alloc_failed = "Failed to allocate netlink socket",
-    .connect_failed = "Failed to connect to generic netlink",
-    .not_found = "nl80211 not found",
-    .handle_destroyed = nullptr,
-    .header_set = "generic netlink msg header set",
-    .header_failed = "Failed to put the generic netlink header",
-    .report_send_failure = true,
-    .before_msg_free = nullptr,
-    .before_socket_set_free = nullptr,
-};
-
-const StationDumpOptions kControllerDump = {
-    .to_stdout = true,
-    .neighbour_lists = true,
-    .alloc_done = nullptr,
-    .connected = nullptr,
-    .family_id = nullptr,
-    .alloc_failed = "Failed to allocate netlink socket.",
-    .connect_failed = "Failed to connect to generic netlink.",
-    .not_found = "nl80211 not found.",
-    .handle_destroyed = "OUT handle destroy called",
-    .header_set = nullptr,
-    .header_failed = nullptr,
-    .report_send_failure = false,
-    .before_msg_free = "Return from free_msg",
-    .before_socket_set_free = "free s_cb",
-};
-
 namespace {
 
 constexpr int kTopMaxType = 206;
@@ -209,8 +175,8 @@ int station_socket_setup(station_nl_state& st, const StationDumpOptions& o) {
   return 0;
 }
 
-void station_nl_init() {
-  if (station_socket_setup(station_state, kClientscoutDump) != 0) {
+void station_nl_init(const StationDumpOptions& opts) {
+  if (station_socket_setup(station_state, opts) != 0) {
     out_line("Failed to initialize the nl80211");
     exit(1);
   }
@@ -298,19 +264,19 @@ DumpOutcome dump_stations(station_nl_state& st, const char* ifname, const Statio
   return {DumpEnd::kDone, status};
 }
 
-int station_dump(const char* ifname) {
-  DumpOutcome d = dump_stations(station_state, ifname, kClientscoutDump);
+int station_dump(const char* ifname, const StationDumpOptions& opts) {
+  DumpOutcome d = dump_stations(station_state, ifname, opts);
   return d.end == DumpEnd::kNoMessage ? 2 : 0;
 }
 
-int neighbour_dump(const char* ifname) {
+int neighbour_dump(const char* ifname, const StationDumpOptions& opts) {
   station_nl_state state;
-  if (station_socket_setup(state, kControllerDump) != 0) return 1;
+  if (station_socket_setup(state, opts) != 0) return 1;
   int rc = nl_socket_set_nonblocking(state.sock);
   out_printf("Address of nlstate %p\n", static_cast<void*>(&state));
   out_printf("nl_socket_set_nonblocking returns %d\n", rc);
 
-  DumpOutcome d = dump_stations(state, ifname, kControllerDump);
+  DumpOutcome d = dump_stations(state, ifname, opts);
   switch (d.end) {
     case DumpEnd::kNoMessage:
       nl_socket_free(state.sock);

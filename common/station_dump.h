@@ -49,19 +49,16 @@ struct StationDumpOptions {
   const char* before_socket_set_free;
 };
 
-extern const StationDumpOptions kClientscoutDump;
-extern const StationDumpOptions kControllerDump;
-
 // Makes station_state or ends the program with status 1.
-void station_nl_init();
+void station_nl_init(const StationDumpOptions& opts);
 // Dumps the stations of ifname into /tmp/.clients. 2 when the request
 // cannot be allocated, else 0 whatever the dump's outcome.
-int station_dump(const char* ifname);
+int station_dump(const char* ifname, const StationDumpOptions& opts);
 // Dumps the stations of ifname into the neighbour lists through a socket of
 // its own. 0; 1 when the socket set-up fails; 2 when the request cannot be
 // allocated or built; else the final dump status (a negative library error,
 // or 2 when the callback sets cannot be allocated).
-int neighbour_dump(const char* ifname);
+int neighbour_dump(const char* ifname, const StationDumpOptions& opts);
 
 // The shared steps, for the two front ends and for tests.
 // Socket, buffers, generic netlink, the nl80211 id: 0, or 1 after the

@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <string>
 
+#include "reporters/clientscout_program.h"
+#include "controller/program.h"
 #include "common/station_dump.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/nl_message.h"
@@ -90,7 +92,7 @@ TEST_F(FakeKernelDump, ClientscoutWritesOneRecordPerStation) {
   ASSERT_TRUE(queue_done());
   station_nl_state saved = station_state;
   station_state = state;
-  EXPECT_EQ(0, station_dump("lo"));
+  EXPECT_EQ(0, station_dump("lo", kClientscoutDump));
   station_state = saved;
   EXPECT_EQ(
       "mac=aa:bb:cc:dd:ee:01;rx=512;tx=300;rssi=-60\n"

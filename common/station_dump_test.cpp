@@ -1,3 +1,5 @@
+#include "reporters/clientscout_program.h"
+#include "controller/program.h"
 #include "common/station_dump.h"
 
 #include <gtest/gtest.h>
@@ -260,7 +262,7 @@ TEST(StationSetup, ClientscoutEndsWithoutNl80211) {
   EXPECT_EXIT(
       {
         ScopedHost scope(fake);
-        station_nl_init();
+        station_nl_init(kClientscoutDump);
       },
       ::testing::ExitedWithCode(1), "");
   std::string logs = generic_netlink_available()
@@ -276,7 +278,7 @@ TEST(StationSetup, ControllerReportsWithoutNl80211) {
   ScopedHost scope(fake);
   neighbour_macs.set("AA:BB:CC:DD:EE:01");
   neighbour_signals.set("-60");
-  EXPECT_EQ(1, neighbour_dump("mesh0"));
+  EXPECT_EQ(1, neighbour_dump("mesh0", kControllerDump));
   EXPECT_EQ(generic_netlink_available() ? "nl80211 not found.\nOUT handle destroy called\n"
                                         : "Failed to connect to generic netlink.\nOUT handle destroy called\n",
             fake.stdout_text);
@@ -312,7 +314,7 @@ class KernelDump : public ::testing::Test {
 TEST_F(KernelDump, ClientscoutReadsTheErrorAndFreesEverything) {
   station_nl_state saved = station_state;
   station_state = state;
-  EXPECT_EQ(0, station_dump("lo"));
+  EXPECT_EQ(0, station_dump("lo", kClientscoutDump));
   station_state = saved;
   EXPECT_EQ((Logs{{LOG_DEBUG, "Interface - lo on Index: 1"},
                   {LOG_DEBUG, "Allocated netlink message"},
@@ -355,7 +357,7 @@ TEST(StationDumpBuild, MessagesTooSmallForTheRequest) {
     nlmsg_set_default_size(NLMSG_HDRLEN);
     station_nl_state saved = station_state;
     station_state = none;
-    EXPECT_EQ(0, station_dump("lo"));
+    EXPECT_EQ(0, station_dump("lo", kClientscoutDump));
     station_state = saved;
     EXPECT_EQ((Logs{{LOG_DEBUG, "Interface - lo on Index: 1"},
                     {LOG_DEBUG, "Allocated netlink message"},

@@ -17,16 +17,6 @@
 #include "common/signals.h"
 #include "common/text.h"
 
-//                                                 talk                      fallback check  report
-const ConnectVariant kLonelyConnect = {ConnectTalk::kHost, true, true, false};
-const ConnectVariant kPortsenseConnect = {ConnectTalk::kSocketOnly, true, true, false};
-const ConnectVariant kWatchdogConnect = {ConnectTalk::kHostLogged, true, true, false};
-const ConnectVariant kCheckinConnect = {ConnectTalk::kDashboard, true, true, false};
-const ConnectVariant kIfcounterConnect = {ConnectTalk::kDashboard, false, true, false};
-const ConnectVariant kScriptConnect = {ConnectTalk::kDownload, false, false, true};
-const ConnectVariant kClientscoutConnect = {ConnectTalk::kDownload, false, false, false};
-const ConnectVariant kVouchercheckConnect = {ConnectTalk::kSilent, true, true, false};
-
 namespace {
 
 const char kFallbackText[] = "Using fallback IP to connect the dashboard";
@@ -157,12 +147,4 @@ int connect_to(const ConnectVariant& v, const char* name, const char* fallback_i
   }
   if (v.talk == ConnectTalk::kDashboard) out_printf("Socket Desc: %d\n", sock);
   return sock;
-}
-
-int ConnectHost(const char* host_name, const char* fallback_ip) {
-  return connect_to(kLonelyConnect, host_name, fallback_ip);
-}
-
-int connect_dashboard(const char* host_name, const char* fallback_ip) {
-  return connect_to(kCheckinConnect, host_name, fallback_ip);
 }

@@ -1,5 +1,12 @@
 // Connection variants and request framings against the scripted server on
 // loopback; names resolve through the fake host.
+#include "watchdog/program.h"
+#include "vouchercheck/program.h"
+#include "reporters/ifcounter_program.h"
+#include "reporters/clientscout_program.h"
+#include "portsense/program.h"
+#include "lonely/program.h"
+#include "controller/program.h"
 #include "common/transport.h"
 
 #include <fcntl.h>
@@ -145,12 +152,12 @@ TEST_F(Transport, AFallbackThatIsNoAddressNeverReachesTheNodeItself) {
   // 0.0.0.0 would reach the server listening on loopback.
   for (const char* bad : {"", "dashboard", "300.1.2.3"}) {
     fake.stdout_text.clear();
-    EXPECT_EQ(-1, ConnectHost("nowhere.test", bad)) << bad;
+    EXPECT_EQ(-1, connect_to(kLonelyConnect, "nowhere.test", bad)) << bad;
     EXPECT_EQ("Resolving Host: nowhere.test\nUsing fallback IP to connect the dashboard\n"
               "Failed to connect to auth server\n",
               fake.stdout_text);
   }
-  EXPECT_EQ(-1, connect_dashboard("nowhere.test", nullptr));
+  EXPECT_EQ(-1, connect_to(kCheckinConnect, "nowhere.test", nullptr));
   usleep(50000);
   EXPECT_EQ(0u, server.connections());
 }
@@ -165,7 +172,7 @@ TEST_F(Transport, NoSocketLeftIsReportedInEachForm) {
   rlimit tight = saved;
   tight.rlim_cur = static_cast<rlim_t>(next);
   ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
-  int lonely = ConnectHost("dash.test", nullptr);
+  int lonely = connect_to(kLonelyConnect, "dash.test", nullptr);
   int watchdog = connect_to(kWatchdogConnect, "dash.test", nullptr);
   int voucher = connect_to(kVouchercheckConnect, "dash.test", nullptr);
   setrlimit(RLIMIT_NOFILE, &saved);
@@ -179,7 +186,7 @@ TEST_F(Transport, NoSocketLeftIsReportedInEachForm) {
 }
 
 TEST_F(Transport, TheConnectedSocketDoesNotBlock) {
-  int sock = ConnectHost("dash.test", nullptr);
+  int sock = connect_to(kLonelyConnect, "dash.test", nullptr);
   ASSERT_GE(sock, 0);
   EXPECT_TRUE(fcntl(sock, F_GETFL) & O_NONBLOCK);
   EXPECT_TRUE(fcntl(sock, F_GETFD) & FD_CLOEXEC);
@@ -239,7 +246,7 @@ TEST_F(Transport, RequestFramingsArriveByteForByte) {
     const std::string& request = cases[i].first;
     SCOPED_TRACE(cases[i].second);
     server.script(ServerReply::text("HTTP/1.0 200 OK\r\n\r\n"));
-    int sock = ConnectHost("dash.test", nullptr);
+    int sock = connect_to(kLonelyConnect, "dash.test", nullptr);
     ASSERT_GE(sock, 0);
     EXPECT_EQ(static_cast<ssize_t>(request.size()), send_request(sock, request.data(), request.size()));
     EXPECT_EQ(cases[i].second, server.request(i));
@@ -263,7 +270,7 @@ TEST_F(Transport, ALargeRequestIsSentWhole) {
   request.resize(body.size() + 300);
   ASSERT_TRUE(frame_form_post("/client.php", "dash.test", body.c_str(), request.data(), request.size()));
   request.resize(strlen(request.c_str()));
-  int sock = ConnectHost("dash.test", nullptr);
+  int sock = connect_to(kLonelyConnect, "dash.test", nullptr);
   ASSERT_GE(sock, 0);
   EXPECT_EQ(static_cast<ssize_t>(request.size()), send_request(sock, request.data(), request.size()));
   EXPECT_EQ(request, server.request(0, Millis(10000)));

@@ -14,6 +14,7 @@
 #include "common/runner.h"
 #include "common/transport.h"
 #include "controller/checkin_report.h"
+#include "controller/program.h"
 #include "controller/config_parser.h"
 #include "controller/config_record.h"
 #include "controller/custom_script.h"
@@ -111,7 +112,7 @@ int send_checkin(const DeviceIdentity& identity) {
   log_printf(LOG_DEBUG, "Checkin Interval: %s", dashboard.interval.c_str());
   report.rr = take_restart_report(dashboard);
 
-  int sock = connect_dashboard(dashboard.host, dashboard.fallback_ip);
+  int sock = connect_to(kCheckinConnect, dashboard.host, dashboard.fallback_ip);
   if (sock < 0) {
     log_printf(LOG_DEBUG, "Faild to connect to Dashboard: %s", dashboard.host.c_str());
     return 1;

@@ -12,6 +12,7 @@
 #include "common/signals.h"
 #include "controller/config_record.h"
 #include "controller/device_identity.h"
+#include "controller/program.h"
 #include "controller/setting_values.h"
 #include "controller/upgrade_flag.h"
 
@@ -20,11 +21,7 @@ void release_controller_records() {
   clear_dashboard_config();
 }
 
-void start_controller_daemon() {
-  static DaemonTraits traits = kControllerDaemon;
-  traits.after_pid_removal = release_controller_records;
-  start_daemon(traits);
-}
+void start_controller_daemon() { start_daemon(kControllerDaemon); }
 
 int checkin_interval_minutes(const char* text) { return decimal_value(text); }
 

@@ -11,11 +11,13 @@
 #include "common/testing/fake_kernel.h"
 #include "controller/change_counts.h"
 #include "controller/config_record.h"
+#include "controller/program.h"
 #include "controller/upgrade_flag.h"
 
 class ControllerTest : public ::testing::Test {
  protected:
   ControllerTest() {
+    set_profile(kControllerProfile);
     reset_change_counts();
     upgrade_pending = 0;
   }

@@ -12,6 +12,7 @@
 #include "controller/config_record.h"
 #include "controller/controller_exit.h"
 #include "controller/keywords.h"
+#include "controller/program.h"
 #include "controller/setting_values.h"
 
 const char kCustomScriptFile[] = "/tmp/custom.sh";

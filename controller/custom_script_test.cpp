@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/program.h"
 #include "common/testing/http_server.h"
 #include "common/transport.h"
 #include "controller/config_parser.h"

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "watchdog/checks.h"
 #include "common/process_http.h"
 #include "common/reply_reader.h"
 #include "controller/custom_script.h"

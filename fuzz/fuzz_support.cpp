@@ -3,11 +3,15 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "controller/program.h"
+
 FakeHost& fuzz_host() {
   static FakeHost host;
   static FakeKernel kernel;  // no interfaces, routes or radios
   set_host(&host);
   set_kernel(&kernel);
+  // The controller's row, whose parsers take the most of the dashboard's bytes.
+  set_profile(kControllerProfile);
   host.forget();
   kernel.asked.clear();
   return host;

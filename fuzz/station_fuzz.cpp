@@ -3,6 +3,8 @@
 // stay bounded and terminated whatever the attributes claim.
 #include <cstring>
 
+#include "reporters/clientscout_program.h"
+#include "controller/program.h"
 #include "common/station_dump.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/nl_bytes.h"

@@ -9,7 +9,7 @@
 #include "common/services.h"
 #include "common/text.h"
 #include "mesh/gateway_check.h"
-#include "mesh/mesh_profile.h"
+#include "common/profile.h"
 #include "mesh/node_identity.h"
 #include "mesh/role.h"
 
@@ -27,7 +27,7 @@ int try_channel(int channel) {
   host().sleep(20);
 
   out_line("Running Test to check the batman gateway");
-  if (bat_ping(mesh_profile().gateway_readings) > 0) {
+  if (bat_ping(profile().gateway_readings) > 0) {
     config_batman_mode(kRoleRepeater);
     trigger_led();
     return 0;

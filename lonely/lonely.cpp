@@ -6,7 +6,7 @@
 #include "common/state_flags.h"
 #include "lonely/channel_search.h"
 #include "mesh/gateway_check.h"
-#include "mesh/mesh_profile.h"
+#include "common/profile.h"
 #include "mesh/node_identity.h"
 #include "mesh/role.h"
 
@@ -24,7 +24,7 @@ int join_mesh() {
   if (elink || mesh) return 0;
 
   led_config(2, kLedOn);
-  if (bat_ping(mesh_profile().gateway_readings) > 0) {
+  if (bat_ping(profile().gateway_readings) > 0) {
     config_batman_mode(kRoleRepeater);
     trigger_led();
     return 0;

@@ -1,13 +1,4 @@
-// lonely: run without arguments, in the background, by portsense and the
-// watchdog when the node has neither uplink nor mesh link.
-#include "common/profile.h"
-#include "lonely/lonely.h"
-#include "lonely/scan_backend.h"
-#include "mesh/mesh_profile.h"
+// lonely: searches the other channels for the mesh cell.
+#include "lonely/program.h"
 
-int main() {
-  set_profile(kLonelyProfile);
-  set_mesh_profile(kLonelyMesh);
-  set_kernel(&scan_kernel());
-  return run_lonely();
-}
+int main(int argc, char** argv) { return lonely_main(argc, argv); }

@@ -6,7 +6,8 @@
 #include "common/shell_quote.h"
 #include "common/text.h"
 #include "mesh/gateway_table.h"
-#include "mesh/mesh_profile.h"
+#include "common/profile.h"
+#include "common/transport.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ int bat_ping(int readings) {
 }
 
 int check_internet() {
-  int sock = connect_to(*mesh_profile().connect, kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
+  int sock = connect_to(*profile().mesh_connect, kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
   if (sock < 0) return 1;
   return process_http(sock, kBuiltInDashboard.host, kServerPingPath, kReplyCheck) == 0 ? 0 : 1;
 }

@@ -92,7 +92,7 @@ TEST_F(GatewayCheck, InternetCheckTrustsOnlySucceed) {
   ScriptedServer dashboard;
   ASSERT_EQ("", dashboard.error());
   fake.port = dashboard.port();
-  use(kPortsenseProfile, kPortsenseMesh);
+  use(kPortsenseProfile);
   const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
   dashboard.script(ServerReply::text(head + "#@#Succeed\n"));
   dashboard.script(ServerReply::text(head + "#@#Failed\n"));
@@ -111,7 +111,7 @@ TEST_F(GatewayCheck, InternetCheckTrustsOnlySucceed) {
 }
 
 TEST_F(GatewayCheck, InternetCheckWithoutADashboardFails) {
-  use(kPortsenseProfile, kPortsenseMesh);
+  use(kPortsenseProfile);
   EXPECT_EQ(1, check_internet());
   EXPECT_EQ("Failed to connect to auth server\n", fake.stdout_text);
 }

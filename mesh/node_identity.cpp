@@ -10,7 +10,8 @@
 #include "common/process_http.h"
 #include "common/runner.h"
 #include "common/text.h"
-#include "mesh/mesh_profile.h"
+#include "common/profile.h"
+#include "common/transport.h"
 
 const PlannedBridge kPlannedBridges[3] = {
     {"pub", "br-pub", 0},
@@ -102,7 +103,7 @@ void set_nodeid(const char* reply) { g_last_stored = store_identity(reply); }
 bool last_nodeid_stored() { return g_last_stored; }
 
 int get_nodeid(const char* mac) {
-  int sock = connect_to(*mesh_profile().connect, kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
+  int sock = connect_to(*profile().mesh_connect, kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
   if (sock < 0) return -1;
   FixedText<50> encoded;
   b64_encode(mac, encoded);

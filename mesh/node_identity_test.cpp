@@ -115,7 +115,7 @@ TEST_F(NodeIdentityTest, GetNodeidWithoutAUsableReplyStoresNothing) {
   ScriptedServer dashboard;
   ASSERT_EQ("", dashboard.error());
   fake.port = dashboard.port();
-  use(kPortsenseProfile, kPortsenseMesh);  // connects without a word
+  use(kPortsenseProfile);  // connects without a word
   dashboard.script(ServerReply::text(kHead + "#@#unknown node\n"));
   dashboard.script(ServerReply::never());
   EXPECT_EQ(1, get_nodeid("00:1A:2B:3C:4D:5E"));

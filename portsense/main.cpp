@@ -1,10 +1,4 @@
-// portsense: run without arguments when the wired uplink changes.
-#include "common/profile.h"
-#include "mesh/mesh_profile.h"
-#include "portsense/portsense.h"
+// portsense: settles the node's role when the wired uplink changes.
+#include "portsense/program.h"
 
-int main() {
-  set_profile(kPortsenseProfile);
-  set_mesh_profile(kPortsenseMesh);
-  return run_portsense();
-}
+int main(int argc, char** argv) { return portsense_main(argc, argv); }

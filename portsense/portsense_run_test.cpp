@@ -20,7 +20,7 @@ const std::string kWaiting = "out Waiting for batman to start vlan\n";
 class PortsenseNode : public MeshFixture {
  protected:
   void SetUp() override {
-    use(kPortsenseProfile, kPortsenseMesh);
+    use(kPortsenseProfile);
     vlan_wait_counter = 0;
   }
   void create_vlans() {

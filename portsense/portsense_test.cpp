@@ -13,7 +13,7 @@ namespace {
 class Portsense : public MeshFixture {
  protected:
   Portsense() {
-    use(kPortsenseProfile, kPortsenseMesh);
+    use(kPortsenseProfile);
     vlan_wait_counter = 0;
     for (int i = 0; i < 4; ++i) fake.write("/proc/net/vlan/bat0." + std::to_string(i), "");
   }

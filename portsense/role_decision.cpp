@@ -6,7 +6,7 @@
 #include "common/services.h"
 #include "common/state_flags.h"
 #include "mesh/gateway_check.h"
-#include "mesh/mesh_profile.h"
+#include "common/profile.h"
 #include "mesh/node_identity.h"
 #include "mesh/role.h"
 
@@ -39,7 +39,7 @@ void keep_repeater() {}
 void look_for_mesh() {
   leds_green_off();
   led_config(2, kLedOn);
-  if (bat_ping(mesh_profile().gateway_readings) == 0) {
+  if (bat_ping(profile().gateway_readings) == 0) {
     start_lonely();
     return;
   }

@@ -26,7 +26,7 @@ const std::vector<std::string> kRestartNetwork = {"run /etc/init.d/vlan stop", "
 class RoleDecision : public MeshFixture {
  protected:
   RoleDecision() {
-    use(kPortsenseProfile, kPortsenseMesh);
+    use(kPortsenseProfile);
     fake.uci["node.status.id"] = "5";
     fake.outputs[kBatmanMode] = "client\n";
   }

@@ -36,7 +36,7 @@ const std::string kRegister = "out Waiting to register the bat0 interface\n";
 class VlanWait : public MeshFixture {
  protected:
   VlanWait() {
-    use(kPortsenseProfile, kPortsenseMesh);
+    use(kPortsenseProfile);
     vlan_wait_counter = 0;
   }
   // The trace of a wait on its own node.

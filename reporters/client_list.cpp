@@ -17,6 +17,7 @@
 #include "common/output.h"
 #include "common/signals.h"
 #include "common/transport.h"
+#include "reporters/clientscout_program.h"
 
 static_assert(sizeof(DASHBOARD_HOST) <= 50, "clientscout keeps the dashboard host name in 50 bytes");
 

@@ -12,6 +12,7 @@
 #include "common/output.h"
 #include "common/profile.h"
 #include "common/runner.h"
+#include "reporters/clientscout_program.h"
 
 namespace {
 
@@ -46,11 +47,7 @@ int interface_selected(const char* section) {
 
 void remove_client_list() { host_unlink(kClientsFile); }
 
-void start_clientscout_daemon() {
-  static DaemonTraits traits = kClientscoutDaemon;
-  traits.after_pid_removal = remove_client_list;
-  start_daemon(traits);
-}
+void start_clientscout_daemon() { start_daemon(kClientscoutDaemon); }
 
 void prepare_clientscout(ClientScout& scout) {
   make_report_config(scout.config);
@@ -84,18 +81,17 @@ void clientscout_cycle(ClientScout& scout) {
   log_printf(LOG_DEBUG, "Updating client List");
 }
 
-void run_clientscout(ClientScout& scout) {
+void run_clientscout_cycles(ClientScout& scout) {
   for (;;) {
     clientscout_cycle(scout);
     host().sleep(scout.config.period);
   }
 }
 
-int clientscout_main() {
-  set_profile(kClientscoutProfile);
+int run_clientscout() {
   start_clientscout_daemon();
   kernel().station_init();
   static ClientScout scout;
   prepare_clientscout(scout);
-  run_clientscout(scout);
+  run_clientscout_cycles(scout);
 }

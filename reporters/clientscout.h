@@ -24,7 +24,7 @@ void prepare_clientscout(ClientScout& scout);
 // One cycle without its pause: rebuild /tmp/.clients from the station dumps
 // and report it.
 void clientscout_cycle(ClientScout& scout);
-[[noreturn]] void run_clientscout(ClientScout& scout);
+[[noreturn]] void run_clientscout_cycles(ClientScout& scout);
 
-// The whole program: start-up in order, then the cycles.
-int clientscout_main();
+// The whole program once its row is chosen: start-up in order, then the cycles.
+int run_clientscout();

@@ -1,8 +1,4 @@
 // clientscout: reports the Wi-Fi clients of the two access points every minute.
-#include "common/wifi_kernel.h"
-#include "reporters/clientscout.h"
+#include "reporters/clientscout_program.h"
 
-int main() {
-  set_kernel(&wifi_kernel());
-  return clientscout_main();
-}
+int main(int argc, char** argv) { return clientscout_main(argc, argv); }

@@ -2,6 +2,7 @@
 // "Empty" rule, the request the dashboard receives, and an identity that
 // turns up late. The station dump is a stand-in that writes records the way
 // the real one does.
+#include "reporters/clientscout_program.h"
 #include "reporters/clientscout.h"
 
 #include <errno.h>
@@ -27,6 +28,7 @@ class Clientscout : public ReportTest {
  protected:
   void SetUp() override {
     ReportTest::SetUp();
+    set_profile(kClientscoutProfile);
     fake.hosts[DASHBOARD_HOST] = "127.0.0.1";
     fake.uci = {{"wireless.pub.disabled", "0"}, {"wireless.pub.hidden", "0"},
                 {"wireless.priv.disabled", "0"}, {"wireless.priv.hidden", "0"}};

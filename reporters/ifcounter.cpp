@@ -17,6 +17,7 @@
 #include "common/reply_reader.h"
 #include "common/runner.h"
 #include "common/transport.h"
+#include "reporters/ifcounter_program.h"
 
 namespace {
 
@@ -102,11 +103,7 @@ int report_statistics(const StatsConfig& config, const char* identity, const cha
   return accepted ? 0 : 1;
 }
 
-void start_ifcounter_daemon() {
-  static DaemonTraits traits = kIfcounterDaemon;
-  traits.before_pid_removal = clear_stats_config;
-  start_daemon(traits);
-}
+void start_ifcounter_daemon() { start_daemon(kIfcounterDaemon); }
 
 int prepare_ifcounter(Ifcounter& counter) {
   counter.identity.clear();
@@ -130,8 +127,7 @@ void ifcounter_cycle(Ifcounter& counter) {
   report_statistics(config ? *config : kNoConfig, counter.identity, ifname, counter.sample);
 }
 
-int ifcounter_main() {
-  set_profile(kIfcounterProfile);
+int run_ifcounter() {
   start_ifcounter_daemon();
   static Ifcounter counter;
   if (prepare_ifcounter(counter) != 0) return 1;

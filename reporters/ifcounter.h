@@ -46,4 +46,4 @@ int prepare_ifcounter(Ifcounter& counter);
 void ifcounter_cycle(Ifcounter& counter);
 
 // The whole program: start-up in order, then the cycles.
-int ifcounter_main();
+int run_ifcounter();

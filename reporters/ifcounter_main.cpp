@@ -1,4 +1,4 @@
 // ifcounter: reports the uplink's traffic counters every minute.
-#include "reporters/ifcounter.h"
+#include "reporters/ifcounter_program.h"
 
-int main() { return ifcounter_main(); }
+int main(int argc, char** argv) { return ifcounter_main(argc, argv); }

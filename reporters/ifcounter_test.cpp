@@ -1,5 +1,6 @@
 // ifcounter on the fake host: the uplink it picks, the counter rules, the
 // statistics request with its two blanks, and how replies are judged.
+#include "reporters/ifcounter_program.h"
 #include "reporters/ifcounter.h"
 
 #include <errno.h>
@@ -24,6 +25,7 @@ class StatsReport : public ReportTest {
  protected:
   void SetUp() override {
     ReportTest::SetUp();
+    set_profile(kIfcounterProfile);
     fake.hosts["dash.test"] = "127.0.0.1";
     fake.uci = {{"dashboard.remote.host", "dash.test"}, {"dashboard.remote.cupath", "/stats.php"},
                 {"dashboard.remote.fallback_ip", "192.0.2.1"}, {"dashboard.remote.cinterval", "5"},

@@ -5,6 +5,7 @@
 #include "common/linux_kernel.h"
 #include "common/station_format.h"
 #include "reporters/clientscout.h"
+#include "reporters/clientscout_program.h"
 #include "tests/cycle_host.h"
 
 namespace {
@@ -25,7 +26,8 @@ class StandInStations : public LinuxKernel {
 
 int main() {
   install_cycle_host(60);
+  set_profile(kClientscoutProfile);
   static StandInStations stations;
   set_kernel(&stations);
-  return clientscout_main();
+  return run_clientscout();
 }

@@ -20,7 +20,8 @@
 #include "mesh/bridge_addresses.h"
 #include "mesh/gateway_check.h"
 #include "mesh/gateway_table.h"
-#include "mesh/mesh_profile.h"
+#include "controller/program.h"
+#include "lonely/program.h"
 #include "mesh/node_identity.h"
 #include "mesh/role.h"
 #include "reporters/clientscout.h"
@@ -43,11 +44,9 @@ class SandboxedValues : public ::testing::Test {
     std::string error = node.sandbox_error();
     if (!error.empty()) GTEST_SKIP() << "commands cannot run sandboxed here: " << error;
     set_profile(kLonelyProfile);
-    set_mesh_profile(kLonelyMesh);
   }
   void TearDown() override {
     set_profile(kControllerProfile);
-    set_mesh_profile(kLonelyMesh);
   }
   void fresh() {
     node.forget_calls();

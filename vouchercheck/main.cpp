@@ -1,9 +1,4 @@
-// vouchercheck <unused> <client MAC> <voucher>: prints the dashboard's answer.
-#include "common/endpoints.h"
-#include "common/profile.h"
-#include "vouchercheck/voucher.h"
+// vouchercheck: asks the dashboard whether a captive-portal voucher is valid.
+#include "vouchercheck/program.h"
 
-int main(int argc, char** argv) {
-  set_profile(kVouchercheckProfile);
-  return run_vouchercheck(argc, argv, kBuiltInDashboard);
-}
+int main(int argc, char** argv) { return vouchercheck_main(argc, argv); }

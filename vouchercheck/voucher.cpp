@@ -11,6 +11,7 @@
 #include "common/reply_reader.h"
 #include "common/runner.h"
 #include "common/transport.h"
+#include "vouchercheck/program.h"
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "vouchercheck/program.h"
+#include "controller/program.h"
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/http_server.h"

@@ -8,6 +8,7 @@
 #include "common/endpoints.h"
 #include "common/host.h"
 #include "common/kernel.h"
+#include "common/netif.h"
 #include "common/output.h"
 #include "common/process.h"
 #include "common/process_http.h"
@@ -16,7 +17,9 @@
 #include "common/state_flags.h"
 #include "common/sysinfo.h"
 #include "common/transport.h"
+#include "mesh/bridge_addresses.h"
 #include "watchdog/idle_reboot.h"
+#include "watchdog/program.h"
 #include "watchdog/service_check.h"
 
 namespace {
@@ -60,7 +63,25 @@ bool node_is_repeater() {
   return mode == "repeater";
 }
 
+// A repeater without its mesh: its DHCP client ended without a lease, or
+// runs on without one (busybox's client never ends once it has had one).
+bool repeater_off_the_mesh() {
+  if (!node_is_repeater()) return false;
+  if (path_exists(kMeshDhcpPidFile) != 0) return true;
+  FixedText<16> address;
+  return get_ipaddr("br-meship", address) != 0;
+}
+
 }  // namespace
+
+int process_http_watchdog(int sock, const char* host, const char* path) {
+  // Kept out of the stack: the area is large.
+  static char area[30001];
+  const char* payload = exchange_reply(sock, host, path, area, sizeof(area), true);
+  if (strcmp(payload, "Succeed") != 0) return 1;
+  log_printf(LOG_DEBUG, "Response: %s", payload);
+  return 0;
+}
 
 void memory_test() {
   log_printf(LOG_DEBUG, "Running Memory Test...");
@@ -110,10 +131,12 @@ void internet_test() {
   int sock = connect_to(kWatchdogConnect, kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
   if (sock < 0) {
     // No connection is an outage of the dashboard or the uplink, which a
-    // search would not mend, unless a repeater has lost the mesh itself: its
-    // DHCP client ended without a lease. Nothing else would ever search.
-    if (path_exists(kMeshDhcpPidFile) != 0 && node_is_repeater()) {
+    // search would not mend, unless a repeater has lost the mesh itself.
+    // Nothing else would ever search for it again.
+    if (repeater_off_the_mesh()) {
       log_printf(LOG_DEBUG, "Repeater without a mesh lease: searching for the mesh");
+      // lonely ends at once for a node that counts as mesh client.
+      stop_mesh_dhcp_client();
       host().run("/usr/bin/lonely &");
     }
     return;

@@ -2,7 +2,6 @@
 // before it did; a reboot request does not stop the pass.
 #pragma once
 
-// What the checks ask of the node beyond the host; unit tests replace it.
 // Low on free memory (1 to 500 kB): reboot when idle.
 void memory_test();
 // No mesh interface: reboot when idle.
@@ -11,6 +10,9 @@ void wifi_test();
 void check_masquerade();
 // SIGTERM to every zombie process.
 void clear_zombies();
+// The watchdog's reply check: a 30000-byte reply area and its messages in
+// the debug log; logs "Response: %s" and gives 0 for "Succeed", else 1.
+int process_http_watchdog(int sock, const char* host, const char* path);
 // Asks the dashboard whether the Internet is reachable; a repeater that is
 // told otherwise starts the lonely channel search.
 void internet_test();

@@ -213,29 +213,42 @@ TEST_F(Checks, ARepeaterThatCannotReachTheDashboardStartsLonely) {
 
 // No connection is an outage of the dashboard or the uplink, which a search
 // would not mend; but a repeater whose mesh DHCP client ended without a
-// lease has lost its mesh, and only lonely's search finds it again.
+// lease, or runs on without one, has lost its mesh, and only lonely's search
+// finds it again. A client still running is ended first: lonely would end at
+// once for a mesh client.
 TEST_F(Checks, NoConnectionStartsLonelyOnlyOnARepeaterOffTheMesh) {
   RefusedPort refused;
   fake.port = refused.port();
   const struct {
     const char* mode;
-    bool mesh_client;
+    bool client;   // udhcpc runs, pid file 77
+    bool address;  // br-meship holds its lease
+    std::vector<std::string> kills;
     bool lonely;
-  } cases[] = {{"repeater", true, false}, {"gateway", false, false}, {"repeater", false, true}};
+  } cases[] = {
+      {"repeater", true, true, {}, false},
+      {"gateway", false, false, {}, false},
+      {"repeater", false, false, {}, true},
+      {"repeater", true, false, {"kill 77 " + std::to_string(SIGUSR2), "kill 77 " + std::to_string(SIGKILL)}, true},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.mode) + (c.mesh_client ? " with a mesh lease" : " without"));
+    SCOPED_TRACE(std::string(c.mode) + (c.client ? " with" : " without") + " client," +
+                 (c.address ? " with" : " without") + " address");
     fake.events.clear();
     fake.logs.clear();
     fake.uci["node.status.mode"] = c.mode;
-    if (c.mesh_client) {
+    fake.remove("/var/run/udhcpc-br-meship.pid");
+    if (c.client) {
       fake.write("/var/run/udhcpc-br-meship.pid", "77\n");
-    } else {
-      fake.remove("/var/run/udhcpc-br-meship.pid");
+      fake.add_process(77, "udhcpc", 'S');
     }
+    kernel.links["br-meship"] = c.address ? FakeLink{.address = "10.7.8.162", .netmask = "255.255.252.0"} : FakeLink{};
     internet_test();
     EXPECT_EQ(c.lonely ? std::vector<std::string>{"/usr/bin/lonely &"} : std::vector<std::string>{}, runs());
+    EXPECT_EQ(c.kills, fake.trace("kill "));
     EXPECT_EQ(c.lonely ? "Repeater without a mesh lease: searching for the mesh" : "Failed to connect to auth server",
               logs().back());
+    EXPECT_EQ(c.client && !c.lonely, fake.exists("/var/run/udhcpc-br-meship.pid"));
   }
   EXPECT_EQ(0u, dashboard.connections());
 }

@@ -1,4 +1,4 @@
 // watchdog: keeps the node's daemons alive and reboots a node beyond repair.
-#include "watchdog/watchdog_loop.h"
+#include "watchdog/program.h"
 
-int main() { return watchdog_main(); }
+int main(int argc, char** argv) { return watchdog_main(argc, argv); }

@@ -5,6 +5,7 @@
 #include "common/profile.h"
 #include "watchdog/checks.h"
 #include "watchdog/process_state.h"
+#include "watchdog/program.h"
 
 namespace {
 
@@ -12,10 +13,7 @@ bool bring_up_running() { return process_exists("portsense") || process_exists("
 
 }  // namespace
 
-void start_watchdog_daemon() {
-  static DaemonTraits traits = kWatchdogDaemon;
-  start_daemon(traits);
-}
+void start_watchdog_daemon() { start_daemon(kWatchdogDaemon); }
 
 void startup_wait() {
   do {
@@ -35,8 +33,7 @@ void watchdog_pass() {
   host().sleep(kCheckPeriodSeconds);
 }
 
-int watchdog_main() {
-  set_profile(kWatchdogProfile);
+void run_watchdog() {
   start_watchdog_daemon();
   startup_wait();
   for (;;) watchdog_pass();

@@ -15,5 +15,5 @@ void bring_up_wait();
 // One turn of the loop: the wait, the checks, the pause.
 void watchdog_pass();
 
-// The whole program.
-int watchdog_main();
+// The whole program once its row is chosen.
+[[noreturn]] void run_watchdog();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "watchdog/program.h"
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/fake_kernel.h"
@@ -27,12 +28,11 @@ class WatchdogFake : public FakeHost {
 
 class WatchdogTest : public ::testing::Test {
  protected:
-  WatchdogTest() : old_profile_(profile()) {
+  WatchdogTest() {
     set_profile(kWatchdogProfile);
     mkdir(fake.path("/proc").c_str(), 0755);  // a node without processes of ours
     kernel.links["mesh0"] = FakeLink{};
   }
-  ~WatchdogTest() override { set_profile(old_profile_); }
 
   // Commands run through the shell, in order.
   std::vector<std::string> runs() const {
@@ -69,5 +69,4 @@ class WatchdogTest : public ::testing::Test {
   ScopedKernel kernel_scope{kernel};
 
  private:
-  const ProgramProfile& old_profile_;
 };

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "common/host.h"
-#include "common/wifi_kernel.h"
+#include "common/linux_kernel.h"
 
 namespace {
 
@@ -231,4 +231,4 @@ const scan_backend_ops* FakeKernel::scan_backend(const char* ifname) {
   return it == scan_backends.end() ? nullptr : it->second;
 }
 
-ScopedRealKernel::ScopedRealKernel() : ScopedKernel(wifi_kernel()) {}
+ScopedRealKernel::ScopedRealKernel() : ScopedKernel(linux_kernel()) {}

@@ -10,9 +10,12 @@
 
 #include "common/host.h"
 #include "common/netif.h"
+#include "common/profile.h"
 #include "common/runner.h"
 
 TEST(RefusingHost, EveryEffectFailsTheTestAndNamesTheCall) {
+  static const ProgramProfile row = {.name = "test"};
+  set_profile(row);
   std::string marker = "/tmp/refused." + std::to_string(getpid());
   std::string touch = "touch " + marker;
   EXPECT_NONFATAL_FAILURE(set_uci_config(touch.c_str()), "refused run(\"" + touch + "\")");
@@ -30,4 +33,16 @@ TEST(RefusingHost, EveryEffectFailsTheTestAndNamesTheCall) {
   // The kernel refuses too: no interface is asked about.
   FixedText<18> mac;
   EXPECT_NONFATAL_FAILURE(EXPECT_EQ(EPERM, get_mac("eth0", mac)), "refused interface_socket(\"\")");
+}
+
+// A library call before the program chose its row: a failed test here, the
+// end of the program on the node.
+TEST(ProgramRow, AskingBeforeOneWasChosenIsCaught) {
+  EXPECT_NONFATAL_FAILURE(profile(), "asked for the program's row before the test chose one");
+  EXPECT_DEATH(
+      {
+        set_missing_profile_handler(nullptr);
+        profile();
+      },
+      "no program row chosen");
 }

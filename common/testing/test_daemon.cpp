@@ -20,6 +20,7 @@
 
 #include "common/daemon.h"
 #include "common/host.h"
+#include "common/profile.h"
 #include "common/runner.h"
 #include "common/signals.h"
 
@@ -72,8 +73,17 @@ int main(int argc, char** argv) {
   const char* mode = argv[2];
   g_marker = argv[3];
   g_pid_file = argv[1];
-  static DaemonTraits traits = {argv[1], "Test Already up and Running", strcmp(mode, "status") == 0, false,
-                            before_removal, after_removal, "test_daemon", 0, false};
+  static const ProgramProfile row = {.name = "test_daemon"};
+  set_profile(row);
+  static DaemonTraits traits = {
+      .pid_file = argv[1],
+      .already_running = "Test Already up and Running",
+      .child_reaper = strcmp(mode, "status") == 0,
+      .before_pid_removal = before_removal,
+      .after_pid_removal = after_removal,
+      .log_ident = "test_daemon",
+      .log_options = 0,
+  };
   daemonize("/tmp/", traits);
 
   if (strcmp(mode, "sleep") == 0) {

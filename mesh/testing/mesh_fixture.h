@@ -18,7 +18,8 @@
 #include "common/testing/fake_host.h"
 #include "common/testing/fake_kernel.h"
 #include "common/testing/http_server.h"
-#include "mesh/mesh_profile.h"
+#include "lonely/program.h"
+#include "portsense/program.h"
 
 inline const char* const kLedNames[] = {"orange:link2", "red:link1", "green:link3", "green:link4"};
 
@@ -39,20 +40,13 @@ inline std::vector<std::string> joined_lines(const std::vector<std::string>& eve
 class MeshFixture : public ::testing::Test {
  protected:
   MeshFixture() {
-    use(kLonelyProfile, kLonelyMesh);
+    set_profile(kLonelyProfile);
     fake.hosts[DASHBOARD_HOST] = "127.0.0.1";
     fake.port = closed_port();
     for (const char* led : kLedNames) fake.write(std::string("/sys/class/leds/ubnt:") + led + "/trigger", "none");
     elink = mesh = vlan = boot = 0;
   }
-  ~MeshFixture() override {
-    set_profile(kControllerProfile);
-    set_mesh_profile(kLonelyMesh);
-  }
-  void use(const ProgramProfile& p, const MeshProfile& m) {
-    set_profile(p);
-    set_mesh_profile(m);
-  }
+  void use(const ProgramProfile& p) { set_profile(p); }
   // The trace lines of these kinds ("run", "read", "sleep", "write"...), in
   // order; LED writes are shortened to "led <name> <text>", and the name
   // server file written by set_nameserver (with the gateway it prints) to
