@@ -12,9 +12,10 @@ if(NODE_WERROR AND NOT NODE_FUZZ)
   list(APPEND NODE_WARNING_FLAGS -Werror)
 endif()
 
-# Product code: small, no exceptions or RTTI.
-set(NODE_PRODUCT_FLAGS ${NODE_WARNING_FLAGS} -fno-exceptions -fno-rtti
-    -ffunction-sections -fdata-sections)
+# Product code: small, no exceptions or RTTI, and the warnings OpenWrt's
+# builds turn on.
+set(NODE_PRODUCT_FLAGS ${NODE_WARNING_FLAGS} -Wformat-security -Wformat-nonliteral -Wmissing-declarations
+    -Wimplicit-fallthrough -Wshadow -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
 set(NODE_PRODUCT_LINK_FLAGS -Wl,--gc-sections)
 
 find_package(PkgConfig REQUIRED)

@@ -14,8 +14,12 @@ struct Vector {
 
 // RFC 4648, section 10, and bytes with the high bit set.
 const Vector kVectors[] = {
-    {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
-    {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
+    {"", ""},
+    {"f", "Zg=="},
+    {"fo", "Zm8="},
+    {"foo", "Zm9v"},
+    {"foob", "Zm9vYg=="},
+    {"fooba", "Zm9vYmE="},
     {"foobar", "Zm9vYmFy"},
     {"\xff\xfe", "//4="},
     {"00:1A:2B:3C:4D:5E", "MDA6MUE6MkI6M0M6NEQ6NUU="},
@@ -99,9 +103,9 @@ TEST(Base64, OutputsNeverPassTheirCapacity) {
 
 TEST(Base64, AnEncodingCutShortIsNotComplete) {
   const std::pair<const char*, bool> cases[] = {
-      {"", true},          {"Zm9v", true},      {"Zm9vYg==", true}, {"Zm8=", true},
-      {"Zm9vYmFy\n", true}, {"Zm9\nv", true},   {"Zg==Zm9", true},  // the first "=" ends it
-      {"Zm9vY", false},    {"Zm9vYm", false},   {"Zm9vYmF", false}, {"Zm9 vY m", false},
+      {"", true},           {"Zm9v", true},    {"Zm9vYg==", true}, {"Zm8=", true},
+      {"Zm9vYmFy\n", true}, {"Zm9\nv", true},  {"Zg==Zm9", true},  // the first "=" ends it
+      {"Zm9vY", false},     {"Zm9vYm", false}, {"Zm9vYmF", false}, {"Zm9 vY m", false},
   };
   for (const auto& [text, complete] : cases) EXPECT_EQ(complete, b64_complete(text)) << text;
 }

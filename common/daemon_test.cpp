@@ -174,9 +174,7 @@ TEST_F(DaemonFrame, APidFileThatIsALinkIsNeverFollowedNorWrittenThrough) {
   // A link to a file that exists, and one to a file that does not yet.
   std::string victim = dir + "/victim";
   std::string absent = dir + "/absent";
-  {
-    std::ofstream(victim) << "keep me\n";
-  }
+  { std::ofstream(victim) << "keep me\n"; }
   for (const std::string& target : {victim, absent}) {
     SCOPED_TRACE(target);
     unlink(pid_file.c_str());

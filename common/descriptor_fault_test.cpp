@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "controller/program.h"
 #include "common/atomic_file.h"
 #include "common/host.h"
 #include "common/runner.h"
 #include "common/testing/fake_host.h"
+#include "controller/program.h"
 
 namespace {
 

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "watchdog/checks.h"
-#include "lonely/program.h"
 #include "common/endpoints.h"
 #include "common/framing.h"
 #include "common/process_http.h"
@@ -18,6 +16,8 @@
 #include "common/testing/fake_host.h"
 #include "common/testing/http_server.h"
 #include "common/transport.h"
+#include "lonely/program.h"
+#include "watchdog/checks.h"
 
 namespace {
 
@@ -77,13 +77,13 @@ TEST_F(Exchange, ReplyCheckAcceptsExactlySucceedAfterTheMarker) {
   const std::vector<Case> cases = {
       {ServerReply::text(h + "#@#Succeed\n"), 0},
       {ServerReply::text(h + "#@#Succeed \n"), 1},
-      {ServerReply::text(h + "Succeed"), 1},              // no marker: the whole reply
-      {ServerReply::text("Succeed\n"), 0},                // no marker, nothing else
+      {ServerReply::text(h + "Succeed"), 1},  // no marker: the whole reply
+      {ServerReply::text("Succeed\n"), 0},    // no marker, nothing else
       {ServerReply::text(h + "#@#Succeed\r\n"), 0},
-      {ServerReply::text(h + "#@#Succeed\r"), 1},         // a "\r" alone stays
-      {ServerReply::text(h + "#@#Succeed\n\n"), 1},       // one line end only
+      {ServerReply::text(h + "#@#Succeed\r"), 1},    // a "\r" alone stays
+      {ServerReply::text(h + "#@#Succeed\n\n"), 1},  // one line end only
       {ServerReply::text(h + "#@#Succeed"), 0},
-      {ServerReply::text("x#y#@#Succeed\n"), 1},          // marker only at the first "#"
+      {ServerReply::text("x#y#@#Succeed\n"), 1},  // marker only at the first "#"
       {ServerReply::text("Succeed#@"), 1},
       {ServerReply::segments({h, "#@#", "Succeed\n"}, Millis(150)), 0},
       {ServerReply::after(Millis(300), h + "#@#Succeed\n"), 0},
@@ -104,9 +104,10 @@ TEST_F(Exchange, NodeIdModeHandsThePayloadOn) {
   EXPECT_EQ(0, process_http(connect(), "dash.test", "/nodeid.php?hw=QX&mac=QQ==", kNodeIdReply, take_node_id));
   EXPECT_EQ("5:3:17", g_node_id);
   EXPECT_EQ(1, g_node_id_calls);
-  EXPECT_EQ("POST /nodeid.php?hw=QX&mac=QQ== HTTP/1.0\r\nHost: dash.test\r\n"
-            "Content-type: application/x-www-form-urlencoded\r\nContent-length: 0\r\n\r\n",
-            server.request(0));
+  EXPECT_EQ(
+      "POST /nodeid.php?hw=QX&mac=QQ== HTTP/1.0\r\nHost: dash.test\r\n"
+      "Content-type: application/x-www-form-urlencoded\r\nContent-length: 0\r\n\r\n",
+      server.request(0));
   // Without a handler, or in a mode of its own, nothing is handed on.
   server.script(ServerReply::text("#@#Succeed"));
   EXPECT_EQ(1, process_http(connect(), "dash.test", kServerPingPath, kNodeIdReply));

@@ -40,20 +40,20 @@ bool frame_form_post(const char* path, const char* host, const char* body, char*
                        path, host, static_cast<int>(strlen(body)), body));
 }
 
-bool frame_checkin(const char* path, const char* encoded_mac, const char* encoded_data,
-                   const char* host, char* out, size_t cap) {
+bool frame_checkin(const char* path, const char* encoded_mac, const char* encoded_data, const char* host, char* out,
+                   size_t cap) {
   if (cap == 0) return false;
   return fits(out, cap,
-              snprintf(out, cap, "POST %s?mac=%s&data=%s HTTP/1.0\r\nUser-Agent:Kestrel 0.1\r\nHost: %s\r\n\r\n",
-                       path, encoded_mac, encoded_data, host));
+              snprintf(out, cap, "POST %s?mac=%s&data=%s HTTP/1.0\r\nUser-Agent:Kestrel 0.1\r\nHost: %s\r\n\r\n", path,
+                       encoded_mac, encoded_data, host));
 }
 
-bool frame_statistics(const char* path, const char* encoded_mac, const char* encoded_data,
-                      const char* host, char* out, size_t cap) {
+bool frame_statistics(const char* path, const char* encoded_mac, const char* encoded_data, const char* host, char* out,
+                      size_t cap) {
   if (cap == 0) return false;
   return fits(out, cap,
-              snprintf(out, cap, "POST %s?mac=%s&data=%s  HTTP/1.0\r\nUser-Agent:Kestrel 0.1\r\nHost: %s\r\n\r\n",
-                       path, encoded_mac, encoded_data, host));
+              snprintf(out, cap, "POST %s?mac=%s&data=%s  HTTP/1.0\r\nUser-Agent:Kestrel 0.1\r\nHost: %s\r\n\r\n", path,
+                       encoded_mac, encoded_data, host));
 }
 
 bool frame_query_post(const char* path, const char* query, const char* host, char* out, size_t cap) {

@@ -14,11 +14,11 @@ bool frame_empty_post(const char* path, const char* host, char* out, size_t cap)
 // Client list and custom script: a form body, its length in the header.
 bool frame_form_post(const char* path, const char* host, const char* body, char* out, size_t cap);
 // Check-in: base64 MAC and data in the query, no body.
-bool frame_checkin(const char* path, const char* encoded_mac, const char* encoded_data,
-                   const char* host, char* out, size_t cap);
+bool frame_checkin(const char* path, const char* encoded_mac, const char* encoded_data, const char* host, char* out,
+                   size_t cap);
 // Statistics report: as the check-in, with two blanks before "HTTP/1.0".
-bool frame_statistics(const char* path, const char* encoded_mac, const char* encoded_data,
-                      const char* host, char* out, size_t cap);
+bool frame_statistics(const char* path, const char* encoded_mac, const char* encoded_data, const char* host, char* out,
+                      size_t cap);
 // Voucher check: path and query, no body.
 bool frame_query_post(const char* path, const char* query, const char* host, char* out, size_t cap);
 

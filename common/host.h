@@ -19,9 +19,9 @@
 // The output of one running command, read line by line. The real host reads
 // a pipe; the fake host reads a scripted text.
 struct CommandStream {
-  int fd = -1;                 // pipe from the command (real host)
-  pid_t pid = -1;              // the command's shell (real host)
-  bool scripted = false;       // output comes from `text` (fake host)
+  int fd = -1;            // pipe from the command (real host)
+  pid_t pid = -1;         // the command's shell (real host)
+  bool scripted = false;  // output comes from `text` (fake host)
   const char* text = nullptr;
   size_t text_len = 0;
   char buf[512];

@@ -9,6 +9,6 @@ void led_switch(int mode, const char* led_name);
 // LED 1 "orange:link2", 2 "red:link1", 3 "green:link3", 4 "green:link4".
 void led_config(int number, int mode);
 
-void trigger_led();       // green pair blinking, red off
+void trigger_led();  // green pair blinking, red off
 void leds_green_off();
 void leds_green_blink();

@@ -1,12 +1,12 @@
-#include "portsense/program.h"
-#include "controller/program.h"
-#include "lonely/program.h"
 #include "common/leds.h"
 
 #include <gtest/gtest.h>
 
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
+#include "controller/program.h"
+#include "lonely/program.h"
+#include "portsense/program.h"
 
 namespace {
 
@@ -71,13 +71,12 @@ TEST_F(Leds, PatternsInOrder) {
   set_profile(kPortsenseProfile);
   trigger_led();
   leds_green_off();
-  EXPECT_EQ((std::vector<std::string>{
-                "write /sys/class/leds/ubnt:green:link3/trigger timer", "sleep 20",
-                "write /sys/class/leds/ubnt:green:link3/delay_off 1500",
-                "write /sys/class/leds/ubnt:green:link4/trigger timer", "sleep 20",
-                "write /sys/class/leds/ubnt:green:link4/delay_off 1500",
-                "write /sys/class/leds/ubnt:red:link1/trigger none",
-                "write /sys/class/leds/ubnt:green:link3/trigger none",
-                "write /sys/class/leds/ubnt:green:link4/trigger none"}),
+  EXPECT_EQ((std::vector<std::string>{"write /sys/class/leds/ubnt:green:link3/trigger timer", "sleep 20",
+                                      "write /sys/class/leds/ubnt:green:link3/delay_off 1500",
+                                      "write /sys/class/leds/ubnt:green:link4/trigger timer", "sleep 20",
+                                      "write /sys/class/leds/ubnt:green:link4/delay_off 1500",
+                                      "write /sys/class/leds/ubnt:red:link1/trigger none",
+                                      "write /sys/class/leds/ubnt:green:link3/trigger none",
+                                      "write /sys/class/leds/ubnt:green:link4/trigger none"}),
             effects());
 }

@@ -75,13 +75,9 @@ int get_mac(const char* ifname, char* out, size_t cap) {
   return 0;
 }
 
-int get_ipaddr(const char* ifname, char* out, size_t cap) {
-  return get_address(SIOCGIFADDR, ifname, out, cap);
-}
+int get_ipaddr(const char* ifname, char* out, size_t cap) { return get_address(SIOCGIFADDR, ifname, out, cap); }
 
-int get_netmask(const char* ifname, char* out, size_t cap) {
-  return get_address(SIOCGIFNETMASK, ifname, out, cap);
-}
+int get_netmask(const char* ifname, char* out, size_t cap) { return get_address(SIOCGIFNETMASK, ifname, out, cap); }
 
 int if_status(const char* ifname) {
   // A cut name could be another interface's: ask for none instead.

@@ -1,5 +1,3 @@
-#include "lonely/program.h"
-#include "controller/program.h"
 #include "common/netif.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +10,8 @@
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/fake_kernel.h"
+#include "controller/program.h"
+#include "lonely/program.h"
 
 TEST(InterfaceNames, MissingAndTooLongNamesAreRefused) {
   FakeHost fake;

@@ -23,8 +23,7 @@ int parse_attributes(nlattr* tb[], int maxtype, nlattr* head, int len, const nla
 }
 
 int parse_nested(nlattr* tb[], int maxtype, const nlattr* nested, const nla_policy* policy) {
-  return parse_attributes(tb, maxtype, static_cast<nlattr*>(nla_data(nested)), nla_len(nested),
-                          policy);
+  return parse_attributes(tb, maxtype, static_cast<nlattr*>(nla_data(nested)), nla_len(nested), policy);
 }
 
 genlmsghdr* genl_header(nl_msg* msg) {

@@ -32,9 +32,15 @@ void emit(Sink sink, int priority, const char* fmt, va_list ap) {
     small[0] = '\0';
   }
   switch (sink) {
-    case Sink::kOut: host().out(text); break;
-    case Sink::kErr: host().err(text); break;
-    case Sink::kLog: host().log(priority, text); break;
+    case Sink::kOut:
+      host().out(text);
+      break;
+    case Sink::kErr:
+      host().err(text);
+      break;
+    case Sink::kLog:
+      host().log(priority, text);
+      break;
   }
   if (text != small) free(text);
 }

@@ -7,14 +7,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "controller/program.h"
 #include "common/linux_kernel.h"
 #include "common/netif.h"
 #include "common/route.h"
 #include "common/state_flags.h"
-#include "common/testing/netns.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/fake_kernel.h"
+#include "common/testing/netns.h"
+#include "controller/program.h"
 
 namespace {
 

@@ -62,11 +62,13 @@ int process_http(int sock, const char* host, const char* path, int mode, NodeIdH
   char area[kReplyArea];
   const char* payload = exchange_reply(sock, host, path, area, sizeof(area), false);
   switch (mode) {
-    case kReplyCheck: return strcmp(payload, "Succeed") == 0 ? 0 : 1;
+    case kReplyCheck:
+      return strcmp(payload, "Succeed") == 0 ? 0 : 1;
     case kNodeIdReply:
       if (!on_nodeid) return 1;
       on_nodeid(payload);
       return 0;
-    default: return 1;
+    default:
+      return 1;
   }
 }

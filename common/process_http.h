@@ -19,8 +19,7 @@ using NodeIdHandler = void (*)(const char* payload);
 // the payload by mode. Mode 1 hands the payload to on_nodeid and gives 0;
 // mode 0 gives 0 for "Succeed", else 1; any other mode, or mode 1 without a
 // handler, gives 1.
-int process_http(int sock, const char* host, const char* path, int mode,
-                 NodeIdHandler on_nodeid = nullptr);
+int process_http(int sock, const char* host, const char* path, int mode, NodeIdHandler on_nodeid = nullptr);
 
 // The exchange under process_http, for a program with a reply area and
 // messages of its own: sends the request, reads the reply into area (cap

@@ -1,6 +1,3 @@
-#include "watchdog/program.h"
-#include "lonely/program.h"
-#include "controller/program.h"
 #include "common/process.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +9,9 @@
 
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
+#include "controller/program.h"
+#include "lonely/program.h"
+#include "watchdog/program.h"
 
 namespace {
 

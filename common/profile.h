@@ -7,14 +7,14 @@ struct ConnectVariant;
 
 struct ProgramProfile {
   const char* name;
-  unsigned led_blink_pause = 20;         // seconds led_switch waits before the blink off time
-  bool led_perror = false;               // perror("fopen") when delay_off cannot be opened
-  bool if_status_tries_ioctl = false;    // a failed socket is followed by the ioctl anyway
-  bool gateway_log = false;              // set_nameserver logs "Gateway : %s"
-  bool read_file_quiet_on_empty = false; // read_file says nothing about an empty file
-  int proc_parse_failure = -1;           // find_pid_by_name result for a stat that does not parse
-  bool proc_messages_logged = false;     // process lookup messages go to the debug log
-  bool runner_notes_on_stderr = false;   // the command runner's complaints go to standard error
+  unsigned led_blink_pause = 20;          // seconds led_switch waits before the blink off time
+  bool led_perror = false;                // perror("fopen") when delay_off cannot be opened
+  bool if_status_tries_ioctl = false;     // a failed socket is followed by the ioctl anyway
+  bool gateway_log = false;               // set_nameserver logs "Gateway : %s"
+  bool read_file_quiet_on_empty = false;  // read_file says nothing about an empty file
+  int proc_parse_failure = -1;            // find_pid_by_name result for a stat that does not parse
+  bool proc_messages_logged = false;      // process lookup messages go to the debug log
+  bool runner_notes_on_stderr = false;    // the command runner's complaints go to standard error
   // The mesh bring-up (lonely, portsense): how get_nodeid and check_internet
   // connect to the dashboard, and how often bat_ping reads the gateway table.
   const ConnectVariant* mesh_connect = nullptr;

@@ -66,11 +66,20 @@ void parseRoutes(const nlmsghdr* msg, RouteRecord* route) {
   int left = static_cast<int>(RTM_PAYLOAD(msg));
   for (const rtattr* a = RTM_RTA(rt); RTA_OK(a, left); a = RTA_NEXT(a, left)) {
     switch (a->rta_type) {
-      case RTA_DST: route->destination = attr_u32(a); break;
-      case RTA_OIF: kernel().interface_name(attr_u32(a), route->ifname); break;
-      case RTA_GATEWAY: route->gateway = attr_u32(a); break;
-      case RTA_PREFSRC: route->source = attr_u32(a); break;
-      default: break;
+      case RTA_DST:
+        route->destination = attr_u32(a);
+        break;
+      case RTA_OIF:
+        kernel().interface_name(attr_u32(a), route->ifname);
+        break;
+      case RTA_GATEWAY:
+        route->gateway = attr_u32(a);
+        break;
+      case RTA_PREFSRC:
+        route->source = attr_u32(a);
+        break;
+      default:
+        break;
     }
   }
   if (route->destination == 0) ipv4_text(route->gateway, gateway);
@@ -105,8 +114,7 @@ int read_gateway(char* out, size_t cap) {
     return -1;
   }
   unsigned len = static_cast<unsigned>(got);
-  for (const nlmsghdr* msg = reinterpret_cast<const nlmsghdr*>(buf); NLMSG_OK(msg, len);
-       msg = NLMSG_NEXT(msg, len)) {
+  for (const nlmsghdr* msg = reinterpret_cast<const nlmsghdr*>(buf); NLMSG_OK(msg, len); msg = NLMSG_NEXT(msg, len)) {
     RouteRecord route;
     memset(&route, 0, sizeof(route));
     parseRoutes(msg, &route);

@@ -1,5 +1,3 @@
-#include "watchdog/program.h"
-#include "controller/program.h"
 #include "common/runner.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +7,8 @@
 
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
+#include "controller/program.h"
+#include "watchdog/program.h"
 
 namespace {
 

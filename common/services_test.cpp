@@ -7,10 +7,10 @@
 TEST(Services, VlanScriptResultIsOneOnFailure) {
   FakeHost fake;
   ScopedHost scope(fake);
-  EXPECT_EQ(0, _vlan(0));
+  EXPECT_EQ(0, service::_vlan(0));
   fake.exit_codes["/etc/init.d/vlan stop"] = 4;
-  EXPECT_EQ(1, _vlan(1));
-  EXPECT_EQ(1, _vlan(5));
+  EXPECT_EQ(1, service::_vlan(1));
+  EXPECT_EQ(1, service::_vlan(5));
   EXPECT_EQ((std::vector<std::string>{"/etc/init.d/vlan start", "/etc/init.d/vlan stop"}), fake.commands);
 }
 
@@ -18,10 +18,10 @@ TEST(Services, DnsmasqReturnsTheShellStatus) {
   FakeHost fake;
   ScopedHost scope(fake);
   fake.exit_codes["/etc/init.d/dnsmasq restart"] = 1;
-  EXPECT_EQ(0, _dnsmasq(0));
-  EXPECT_EQ(0, _dnsmasq(1));
-  EXPECT_EQ(1 << 8, _dnsmasq(2));
-  EXPECT_EQ(2, _dnsmasq(5));
+  EXPECT_EQ(0, service::_dnsmasq(0));
+  EXPECT_EQ(0, service::_dnsmasq(1));
+  EXPECT_EQ(1 << 8, service::_dnsmasq(2));
+  EXPECT_EQ(2, service::_dnsmasq(5));
   EXPECT_EQ((std::vector<std::string>{"/etc/init.d/dnsmasq start", "/etc/init.d/dnsmasq stop",
                                       "/etc/init.d/dnsmasq restart"}),
             fake.commands);

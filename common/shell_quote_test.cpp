@@ -1,5 +1,4 @@
 #include "common/shell_quote.h"
-#include "common/testing/fake_host.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,7 @@
 
 #include "common/real_host.h"
 #include "common/runner.h"
+#include "common/testing/fake_host.h"
 
 TEST(ShellValue, SafeValuesStayAsTheyAre) {
   EXPECT_STREQ("MyNet-5_G.1,a:b/c@d%e+f=g", ShellValue("MyNet-5_G.1,a:b/c@d%e+f=g").c_str());
@@ -30,8 +30,8 @@ TEST(ShellValue, CutValuesKeepTheirClosingQuote) {
 // The shell must see exactly the value and run nothing else.
 TEST(ShellValue, HostileValuesReachTheCommandLiterally) {
   ScopedRealHost real;  // the machine's own /bin/sh
-  const char* values[] = {"a;touch /tmp/pwned", "$(id)", "`id`", "x && y", "a|b", "it's",
-                          "\"q\"", "*", "line\nend", " lead", "trail ", "$HOME", "\\"};
+  const char* values[] = {"a;touch /tmp/pwned", "$(id)", "`id`",   "x && y", "a|b", "it's", "\"q\"", "*",
+                          "line\nend",          " lead", "trail ", "$HOME",  "\\"};
   for (const char* v : values) {
     FixedText<2048> cmd;
     cmd.format("printf '%%s' %s", ShellValue(v).c_str());

@@ -120,8 +120,8 @@ int station_handler(nl_msg* msg, void* arg) {
   genlmsghdr* gnlh = genl_header(msg);
   nlattr* tb[kTopMaxType + 1];
   // A reply that does not parse is skipped rather than read in part.
-  if (!gnlh || parse_attributes(tb, kTopMaxType, genlmsg_attrdata(gnlh, 0),
-                                genlmsg_attrlen(gnlh, 0), top_policy().rules) < 0) {
+  if (!gnlh ||
+      parse_attributes(tb, kTopMaxType, genlmsg_attrdata(gnlh, 0), genlmsg_attrlen(gnlh, 0), top_policy().rules) < 0) {
     out_line("Failed to run parse table");
     return NL_SKIP;
   }

@@ -31,7 +31,7 @@ extern FixedText<64> chain_signal_text;
 
 // How the two programs' dumps differ. A nullptr text is not said at all.
 struct StationDumpOptions {
-  bool to_stdout;  // messages go to standard output instead of the log
+  bool to_stdout;        // messages go to standard output instead of the log
   bool neighbour_lists;  // replies fill the neighbour lists, not /tmp/.clients
   // Socket set-up.
   const char* alloc_done;
@@ -71,8 +71,7 @@ struct DumpOutcome {
   int status;  // the final dump status (kDone)
 };
 // One station dump of ifname on state's socket.
-DumpOutcome dump_stations(station_nl_state& state, const char* ifname,
-                          const StationDumpOptions& opts);
+DumpOutcome dump_stations(station_nl_state& state, const char* ifname, const StationDumpOptions& opts);
 
 // The handlers of the dump's receive set. arg: the dump status (an int) for
 // the first three, the StationDumpOptions for station_handler.

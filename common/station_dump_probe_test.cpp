@@ -15,11 +15,11 @@
 #include <cerrno>
 #include <string>
 
-#include "reporters/clientscout_program.h"
-#include "controller/program.h"
 #include "common/station_dump.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/nl_message.h"
+#include "controller/program.h"
+#include "reporters/clientscout_program.h"
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include "reporters/clientscout_program.h"
-#include "controller/program.h"
 #include "common/station_dump.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +20,8 @@
 
 #include "common/testing/fake_host.h"
 #include "common/testing/nl_message.h"
+#include "controller/program.h"
+#include "reporters/clientscout_program.h"
 
 namespace {
 
@@ -80,9 +80,8 @@ TEST(StationReply, ClientRecords) {
     const char* line;
   };
   auto rate = [](uint16_t bitrate) {
-    return [bitrate](NlMessage& m) {
-      m.begin(NL80211_STA_INFO_TX_BITRATE).u16(NL80211_RATE_INFO_BITRATE, bitrate).end();
-    };
+    return
+        [bitrate](NlMessage& m) { m.begin(NL80211_STA_INFO_TX_BITRATE).u16(NL80211_RATE_INFO_BITRATE, bitrate).end(); };
   };
   const Case cases[] = {
       {"every field",
@@ -90,7 +89,10 @@ TEST(StationReply, ClientRecords) {
          m.u32(NL80211_STA_INFO_RX_BYTES, 512).u32(NL80211_STA_INFO_TX_BYTES, 300);
          m.u32(NL80211_STA_INFO_CONNECTED_TIME, 5 * 60 + 59);
          m.u8(NL80211_STA_INFO_SIGNAL_AVG, static_cast<uint8_t>(-52));
-         m.begin(NL80211_STA_INFO_CHAIN_SIGNAL_AVG).u8(0, static_cast<uint8_t>(-54)).u8(1, static_cast<uint8_t>(-57)).end();
+         m.begin(NL80211_STA_INFO_CHAIN_SIGNAL_AVG)
+             .u8(0, static_cast<uint8_t>(-54))
+             .u8(1, static_cast<uint8_t>(-57))
+             .end();
          m.begin(NL80211_STA_INFO_TX_BITRATE)
              .u16(NL80211_RATE_INFO_BITRATE, 650)
              .u8(NL80211_RATE_INFO_MCS, 7)
@@ -152,9 +154,14 @@ TEST(StationReply, MalformedRepliesAreSkipped) {
   const Case cases[] = {
       {"no station information", [](NlMessage& m) { m.mac(NL80211_ATTR_MAC, kMac); }, "", "sta stats missing!\n"},
       {"a four-byte MAC",
-       [](NlMessage& m) { m.bytes(NL80211_ATTR_MAC, {1, 2, 3, 4}).begin(NL80211_ATTR_STA_INFO).end(); }, parse_table, ""},
+       [](NlMessage& m) {
+         m.bytes(NL80211_ATTR_MAC, {1, 2, 3, 4}).begin(NL80211_ATTR_STA_INFO).end();
+       },
+       parse_table, ""},
       {"a two-byte index",
-       [](NlMessage& m) { m.u16(NL80211_ATTR_IFINDEX, 1).mac(NL80211_ATTR_MAC, kMac).begin(NL80211_ATTR_STA_INFO).end(); },
+       [](NlMessage& m) {
+         m.u16(NL80211_ATTR_IFINDEX, 1).mac(NL80211_ATTR_MAC, kMac).begin(NL80211_ATTR_STA_INFO).end();
+       },
        parse_table, ""},
       {"an attribute running past the message",
        [](NlMessage& m) { m.begin(NL80211_ATTR_STA_INFO).end().mac(NL80211_ATTR_MAC, kMac).stretch_last(64); },
@@ -166,8 +173,7 @@ TEST(StationReply, MalformedRepliesAreSkipped) {
       {"short station flags", with_info([](NlMessage& m) { m.u32(NL80211_STA_INFO_STA_FLAGS, 0); }), "", nested},
       {"an inner attribute running past its nest",
        with_info([](NlMessage& m) { m.u32(NL80211_STA_INFO_RX_BYTES, 5).stretch_last(8); }), "", nested},
-      {"an empty chain entry",
-       with_info([](NlMessage& m) {
+      {"an empty chain entry", with_info([](NlMessage& m) {
          m.u8(NL80211_STA_INFO_SIGNAL_AVG, 200);
          m.begin(NL80211_STA_INFO_CHAIN_SIGNAL_AVG).put(0, nullptr, 0).end();
        }),

@@ -16,42 +16,41 @@ namespace {
 // Values read as bytes (the signal average, the VHT fields) are held to a
 // byte as well, so a shorter attribute is refused instead of read past.
 const NlPolicy<kStationInfoMaxType>& station_info_policy() {
-  static const NlPolicy<kStationInfoMaxType> p =
-      NlPolicy<kStationInfoMaxType>()
-          .set(NL80211_STA_INFO_INACTIVE_TIME, NLA_U32)
-          .set(NL80211_STA_INFO_RX_BYTES, NLA_U32)
-          .set(NL80211_STA_INFO_TX_BYTES, NLA_U32)
-          .set(NL80211_STA_INFO_RX_PACKETS, NLA_U32)
-          .set(NL80211_STA_INFO_TX_PACKETS, NLA_U32)
-          .set(NL80211_STA_INFO_TX_RETRIES, NLA_U32)
-          .set(NL80211_STA_INFO_TX_FAILED, NLA_U32)
-          .set(NL80211_STA_INFO_CONNECTED_TIME, NLA_U32)
-          .set(NL80211_STA_INFO_LOCAL_PM, NLA_U32)
-          .set(NL80211_STA_INFO_PEER_PM, NLA_U32)
-          .set(NL80211_STA_INFO_NONPEER_PM, NLA_U32)
-          .set(NL80211_STA_INFO_LLID, NLA_U16)
-          .set(NL80211_STA_INFO_PLID, NLA_U16)
-          .set(NL80211_STA_INFO_PLINK_STATE, NLA_U8)
-          .set(NL80211_STA_INFO_SIGNAL, NLA_U8)
-          .set(NL80211_STA_INFO_SIGNAL_AVG, NLA_U8)
-          .set(NL80211_STA_INFO_T_OFFSET, NLA_U64)
-          .set(NL80211_STA_INFO_TX_BITRATE, NLA_NESTED)
-          .set(NL80211_STA_INFO_RX_BITRATE, NLA_NESTED)
-          .set(NL80211_STA_INFO_CHAIN_SIGNAL, NLA_NESTED)
-          .set(NL80211_STA_INFO_CHAIN_SIGNAL_AVG, NLA_NESTED)
-          .set(NL80211_STA_INFO_STA_FLAGS, NLA_UNSPEC, 8);
+  static const NlPolicy<kStationInfoMaxType> p = NlPolicy<kStationInfoMaxType>()
+                                                     .set(NL80211_STA_INFO_INACTIVE_TIME, NLA_U32)
+                                                     .set(NL80211_STA_INFO_RX_BYTES, NLA_U32)
+                                                     .set(NL80211_STA_INFO_TX_BYTES, NLA_U32)
+                                                     .set(NL80211_STA_INFO_RX_PACKETS, NLA_U32)
+                                                     .set(NL80211_STA_INFO_TX_PACKETS, NLA_U32)
+                                                     .set(NL80211_STA_INFO_TX_RETRIES, NLA_U32)
+                                                     .set(NL80211_STA_INFO_TX_FAILED, NLA_U32)
+                                                     .set(NL80211_STA_INFO_CONNECTED_TIME, NLA_U32)
+                                                     .set(NL80211_STA_INFO_LOCAL_PM, NLA_U32)
+                                                     .set(NL80211_STA_INFO_PEER_PM, NLA_U32)
+                                                     .set(NL80211_STA_INFO_NONPEER_PM, NLA_U32)
+                                                     .set(NL80211_STA_INFO_LLID, NLA_U16)
+                                                     .set(NL80211_STA_INFO_PLID, NLA_U16)
+                                                     .set(NL80211_STA_INFO_PLINK_STATE, NLA_U8)
+                                                     .set(NL80211_STA_INFO_SIGNAL, NLA_U8)
+                                                     .set(NL80211_STA_INFO_SIGNAL_AVG, NLA_U8)
+                                                     .set(NL80211_STA_INFO_T_OFFSET, NLA_U64)
+                                                     .set(NL80211_STA_INFO_TX_BITRATE, NLA_NESTED)
+                                                     .set(NL80211_STA_INFO_RX_BITRATE, NLA_NESTED)
+                                                     .set(NL80211_STA_INFO_CHAIN_SIGNAL, NLA_NESTED)
+                                                     .set(NL80211_STA_INFO_CHAIN_SIGNAL_AVG, NLA_NESTED)
+                                                     .set(NL80211_STA_INFO_STA_FLAGS, NLA_UNSPEC, 8);
   return p;
 }
 
 const NlPolicy<kRateInfoMaxType>& rate_info_policy() {
   static const NlPolicy<kRateInfoMaxType> p = NlPolicy<kRateInfoMaxType>()
-                                                .set(NL80211_RATE_INFO_BITRATE, NLA_U16)
-                                                .set(NL80211_RATE_INFO_MCS, NLA_U8)
-                                                .set(NL80211_RATE_INFO_40_MHZ_WIDTH, NLA_FLAG)
-                                                .set(NL80211_RATE_INFO_SHORT_GI, NLA_FLAG)
-                                                .set(NL80211_RATE_INFO_BITRATE32, NLA_U32)
-                                                .set(NL80211_RATE_INFO_VHT_MCS, NLA_U8)
-                                                .set(NL80211_RATE_INFO_VHT_NSS, NLA_U8);
+                                                  .set(NL80211_RATE_INFO_BITRATE, NLA_U16)
+                                                  .set(NL80211_RATE_INFO_MCS, NLA_U8)
+                                                  .set(NL80211_RATE_INFO_40_MHZ_WIDTH, NLA_FLAG)
+                                                  .set(NL80211_RATE_INFO_SHORT_GI, NLA_FLAG)
+                                                  .set(NL80211_RATE_INFO_BITRATE32, NLA_U32)
+                                                  .set(NL80211_RATE_INFO_VHT_MCS, NLA_U8)
+                                                  .set(NL80211_RATE_INFO_VHT_NSS, NLA_U8);
   return p;
 }
 
@@ -111,8 +110,7 @@ bool format_chain_signal(const nlattr* chains, ChainSignalText& out) {
   return true;
 }
 
-void format_client_record(const char* mac, nlattr* const sta[], const char* chain,
-                          ClientRecordText& out) {
+void format_client_record(const char* mac, nlattr* const sta[], const char* chain, ClientRecordText& out) {
   out.format("mac=%s", mac);
   if (sta[NL80211_STA_INFO_RX_BYTES] && sta[NL80211_STA_INFO_TX_BYTES]) {
     out.appendf(";rx=%u;tx=%u", nla_get_u32(sta[NL80211_STA_INFO_RX_BYTES]),
@@ -122,8 +120,7 @@ void format_client_record(const char* mac, nlattr* const sta[], const char* chai
     out.appendf(";ctime=%u", nla_get_u32(sta[NL80211_STA_INFO_CONNECTED_TIME]) / 60);
   }
   if (sta[NL80211_STA_INFO_SIGNAL_AVG]) {
-    out.appendf(";rssi=%d%s", static_cast<int8_t>(nla_get_u8(sta[NL80211_STA_INFO_SIGNAL_AVG])),
-                chain);
+    out.appendf(";rssi=%d%s", static_cast<int8_t>(nla_get_u8(sta[NL80211_STA_INFO_SIGNAL_AVG])), chain);
   }
   if (sta[NL80211_STA_INFO_TX_BITRATE]) {
     BitrateText rate;

@@ -36,8 +36,7 @@ bool format_chain_signal(const nlattr* chains, ChainSignalText& out);
 // The client record of one station from the station information that
 // parse_station_info accepted, e.g.
 // "mac=00:11:22:33:44:55;rx=512;tx=300;ctime=5;rssi=-52[-54, -57] ;txbitrate=65.0 MBit/s|".
-void format_client_record(const char* mac, nlattr* const sta[], const char* chain,
-                          ClientRecordText& out);
+void format_client_record(const char* mac, nlattr* const sta[], const char* chain, ClientRecordText& out);
 
 // Appends text and "\n" to /tmp/.clients under an exclusive flock, so a
 // concurrent writer's line is never interleaved. 0, or 1 when the file

@@ -38,19 +38,15 @@ TEST(StationMac, LowerCaseHexPairs) {
 TEST(Bitrate, RateTexts) {
   using M = NlMessage;
   // The 32-bit rate wins over the 16-bit one.
-  EXPECT_EQ("65.0 MBit/s", rate_text([](M& m) {
-              m.u16(NL80211_RATE_INFO_BITRATE, 540).u32(NL80211_RATE_INFO_BITRATE32, 650);
-            }));
+  EXPECT_EQ("65.0 MBit/s",
+            rate_text([](M& m) { m.u16(NL80211_RATE_INFO_BITRATE, 540).u32(NL80211_RATE_INFO_BITRATE32, 650); }));
   EXPECT_EQ("5.5 MBit/s", rate_text([](M& m) { m.u16(NL80211_RATE_INFO_BITRATE, 55); }));
   EXPECT_EQ("6933.3 MBit/s", rate_text([](M& m) { m.u32(NL80211_RATE_INFO_BITRATE32, 69333); }));
   // Rate 0 with an MCS starts with the blank of " MCS".
-  EXPECT_EQ(" MCS 7", rate_text([](M& m) {
-              m.u16(NL80211_RATE_INFO_BITRATE, 0).u8(NL80211_RATE_INFO_MCS, 7);
-            }));
+  EXPECT_EQ(" MCS 7", rate_text([](M& m) { m.u16(NL80211_RATE_INFO_BITRATE, 0).u8(NL80211_RATE_INFO_MCS, 7); }));
   EXPECT_EQ("", rate_text([](M&) {}));
   // Every piece, in its order.
-  EXPECT_EQ("866.7 MBit/s MCS 7 VHT-MCS 9 40MHz 80MHz 80P80MHz 160MHz short GI VHT-NSS 2",
-            rate_text([](M& m) {
+  EXPECT_EQ("866.7 MBit/s MCS 7 VHT-MCS 9 40MHz 80MHz 80P80MHz 160MHz short GI VHT-NSS 2", rate_text([](M& m) {
               m.u8(NL80211_RATE_INFO_VHT_NSS, 2)
                   .flag(NL80211_RATE_INFO_SHORT_GI)
                   .flag(NL80211_RATE_INFO_160_MHZ_WIDTH)
@@ -74,11 +70,8 @@ TEST(Bitrate, MalformedRateAttributesReplaceTheText) {
   EXPECT_EQ(failed, rate_text([](M& m) { m.put(NL80211_RATE_INFO_MCS, nullptr, 0); }));
   EXPECT_EQ(failed, rate_text([](M& m) { m.put(NL80211_RATE_INFO_VHT_NSS, nullptr, 0); }));
   // An attribute that claims more than the nest holds.
-  EXPECT_EQ(failed, rate_text([](M& m) {
-              m.u16(NL80211_RATE_INFO_BITRATE, 650).stretch_last(8);
-            }));
-  EXPECT_EQ("failed to parse", rate_text([](M& m) { m.u8(NL80211_RATE_INFO_MCS, 1).stretch_last(4); },
-                                         16));
+  EXPECT_EQ(failed, rate_text([](M& m) { m.u16(NL80211_RATE_INFO_BITRATE, 650).stretch_last(8); }));
+  EXPECT_EQ("failed to parse", rate_text([](M& m) { m.u8(NL80211_RATE_INFO_MCS, 1).stretch_last(4); }, 16));
 }
 
 TEST(ChainSignal, EntriesInOrderAndMalformedLists) {

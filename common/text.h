@@ -14,8 +14,7 @@ char* append_text(char* dst, size_t cap, const char* src);
 // vsnprintf into dst that never overflows; returns the length written.
 size_t format_text(char* dst, size_t cap, const char* fmt, va_list ap);
 // Appends a formatted piece to the terminated text in dst.
-size_t append_format(char* dst, size_t cap, const char* fmt, ...)
-    __attribute__((format(printf, 3, 4)));
+size_t append_format(char* dst, size_t cap, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
 template <size_t N>
 class FixedText {

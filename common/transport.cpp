@@ -23,10 +23,17 @@ const char kFallbackText[] = "Using fallback IP to connect the dashboard";
 
 void say_resolving(ConnectTalk talk, const char* name) {
   switch (talk) {
-    case ConnectTalk::kHost: out_printf("Resolving Host: %s\n", name); break;
-    case ConnectTalk::kHostLogged: log_printf(LOG_DEBUG, "Resolving Host: %s", name); break;
-    case ConnectTalk::kDashboard: out_printf("Resolving Dashboard: %s\n", name); break;
-    default: break;
+    case ConnectTalk::kHost:
+      out_printf("Resolving Host: %s\n", name);
+      break;
+    case ConnectTalk::kHostLogged:
+      log_printf(LOG_DEBUG, "Resolving Host: %s", name);
+      break;
+    case ConnectTalk::kDashboard:
+      out_printf("Resolving Dashboard: %s\n", name);
+      break;
+    default:
+      break;
   }
 }
 
@@ -45,8 +52,12 @@ void say_resolved(ConnectTalk talk, const char* name, const Resolved& r, int her
 
 void say_unresolved(ConnectTalk talk, const char* name, int herr, bool falling_back) {
   switch (talk) {
-    case ConnectTalk::kHost: out_line(kFallbackText); break;
-    case ConnectTalk::kHostLogged: log_printf(LOG_DEBUG, "%s", kFallbackText); break;
+    case ConnectTalk::kHost:
+      out_line(kFallbackText);
+      break;
+    case ConnectTalk::kHostLogged:
+      log_printf(LOG_DEBUG, "%s", kFallbackText);
+      break;
     case ConnectTalk::kDashboard:
       out_printf("Failed to resolved %s\n", name);
       if (falling_back) out_line(kFallbackText);
@@ -55,7 +66,8 @@ void say_unresolved(ConnectTalk talk, const char* name, int herr, bool falling_b
     case ConnectTalk::kDownload:
       err_printf(" gethostbyname error for host: %s: %s", name, hstrerror(herr));
       break;
-    default: break;
+    default:
+      break;
   }
 }
 

@@ -25,5 +25,4 @@ struct ConnectVariant {
 // the variant allows, and connects a TCP socket to it on `port` (0: the
 // dashboard's port). The socket is non-blocking: read it with recv_piece and
 // write it with send_request. Returns the socket, or -1.
-int connect_to(const ConnectVariant& variant, const char* host, const char* fallback_ip,
-               unsigned short port = 0);
+int connect_to(const ConnectVariant& variant, const char* host, const char* fallback_ip, unsigned short port = 0);

@@ -1,12 +1,5 @@
 // Connection variants and request framings against the scripted server on
 // loopback; names resolve through the fake host.
-#include "watchdog/program.h"
-#include "vouchercheck/program.h"
-#include "reporters/ifcounter_program.h"
-#include "reporters/clientscout_program.h"
-#include "portsense/program.h"
-#include "lonely/program.h"
-#include "controller/program.h"
 #include "common/transport.h"
 
 #include <fcntl.h>
@@ -25,6 +18,13 @@
 #include "common/framing.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/http_server.h"
+#include "controller/program.h"
+#include "lonely/program.h"
+#include "portsense/program.h"
+#include "reporters/clientscout_program.h"
+#include "reporters/ifcounter_program.h"
+#include "vouchercheck/program.h"
+#include "watchdog/program.h"
 
 namespace {
 
@@ -68,21 +68,27 @@ TEST_F(Transport, ConnectionVariantsSayExactlyTheirMessages) {
       {"lonely refused", &kLonelyConnect, "dash.test", true, false,
        "Resolving Host: dash.test\nFailed to connect to auth server\n", "", ""},
       {"portsense falls back", &kPortsenseConnect, "nowhere.test", false, true, "", "", ""},
-      {"portsense refused", &kPortsenseConnect, "nowhere.test", true, false,
-       "Failed to connect to auth server\n", "", ""},
+      {"portsense refused", &kPortsenseConnect, "nowhere.test", true, false, "Failed to connect to auth server\n", "",
+       ""},
       {"watchdog falls back", &kWatchdogConnect, "nowhere.test", false, true, "", "",
        "7 Resolving Host: nowhere.test|7 Using fallback IP to connect the dashboard|"},
       {"watchdog refused", &kWatchdogConnect, "dash.test", true, false, "", "",
        "7 Resolving Host: dash.test|7 Failed to connect to auth server|"},
       {"check-in resolves", &kCheckinConnect, "dash.test", false, true,
-       "Resolving Dashboard: dash.test\n" + ok_err + "Hostname: dash.test, Resolved to:127.0.0.1\n"
-       "Socket Desc: ", "", ""},
+       "Resolving Dashboard: dash.test\n" + ok_err +
+           "Hostname: dash.test, Resolved to:127.0.0.1\n"
+           "Socket Desc: ",
+       "", ""},
       {"check-in falls back", &kCheckinConnect, "nowhere.test", false, true,
        "Resolving Dashboard: nowhere.test\nFailed to resolved nowhere.test\n"
-       "Using fallback IP to connect the dashboard\n" + nf_err + "Socket Desc: ", "", ""},
+       "Using fallback IP to connect the dashboard\n" +
+           nf_err + "Socket Desc: ",
+       "", ""},
       {"check-in refused", &kCheckinConnect, "dash.test", true, false,
-       "Resolving Dashboard: dash.test\n" + ok_err + "Hostname: dash.test, Resolved to:127.0.0.1\n"
-       "Failed to connect to auth server\n", "", ""},
+       "Resolving Dashboard: dash.test\n" + ok_err +
+           "Hostname: dash.test, Resolved to:127.0.0.1\n"
+           "Failed to connect to auth server\n",
+       "", ""},
       {"ifcounter has no fallback", &kIfcounterConnect, "nowhere.test", false, false,
        "Resolving Dashboard: nowhere.test\nFailed to resolved nowhere.test\n" + nf_err, "", ""},
       {"script download resolves", &kScriptConnect, "dash.test", false, true,
@@ -153,9 +159,10 @@ TEST_F(Transport, AFallbackThatIsNoAddressNeverReachesTheNodeItself) {
   for (const char* bad : {"", "dashboard", "300.1.2.3"}) {
     fake.stdout_text.clear();
     EXPECT_EQ(-1, connect_to(kLonelyConnect, "nowhere.test", bad)) << bad;
-    EXPECT_EQ("Resolving Host: nowhere.test\nUsing fallback IP to connect the dashboard\n"
-              "Failed to connect to auth server\n",
-              fake.stdout_text);
+    EXPECT_EQ(
+        "Resolving Host: nowhere.test\nUsing fallback IP to connect the dashboard\n"
+        "Failed to connect to auth server\n",
+        fake.stdout_text);
   }
   EXPECT_EQ(-1, connect_to(kCheckinConnect, "nowhere.test", nullptr));
   usleep(50000);

@@ -19,8 +19,8 @@ namespace {
 const char kOwnName[] = "";
 
 struct AfterApplyRule {
-  const char* count_format;             // printed with the row's name and count
-  const char* package;                  // committed when the count is not 0
+  const char* count_format;               // printed with the row's name and count
+  const char* package;                    // committed when the count is not 0
   void (*on_change)(NodeConfig& config);  // after the commit, when the count is not 0
   void (*always)(NodeConfig& config);     // whatever the count
 };
@@ -94,7 +94,9 @@ void run_after_apply(NodeConfig& config) {
     const Keyword& section = kKeywords[row];
     const AfterApplyRule& rule = kRules[section.code];
     int count = change_counts[row];
+    TABLE_FORMAT_BEGIN
     if (rule.count_format) out_printf(rule.count_format, section.name, count);
+    TABLE_FORMAT_END
     if (count != 0) {
       if (rule.package) commit_uci_config(rule.package == kOwnName ? section.name : rule.package);
       if (rule.on_change) rule.on_change(config);

@@ -43,9 +43,9 @@ TEST_F(AfterApply, CountLinesInRowOrderAndCommitsOfChangedRows) {
       "fwupgrade counter: 0\n"
       "ledsign counter: 1\n",
       fake.stdout_text);
-  EXPECT_EQ((std::vector<std::string>{"uci commit dashboard", "uci commit debug", "uci commit node",
-                                      "uci commit ledsign"}),
-            runs());
+  EXPECT_EQ(
+      (std::vector<std::string>{"uci commit dashboard", "uci commit debug", "uci commit node", "uci commit ledsign"}),
+      runs());
   EXPECT_EQ(0, upgrade_pending);
 }
 

@@ -14,14 +14,14 @@
 #include "common/runner.h"
 #include "common/transport.h"
 #include "controller/checkin_report.h"
-#include "controller/program.h"
 #include "controller/config_parser.h"
 #include "controller/config_record.h"
 #include "controller/custom_script.h"
 #include "controller/device_identity.h"
 #include "controller/firmware_upgrade.h"
-#include "controller/uplink_alignment.h"
+#include "controller/program.h"
 #include "controller/upgrade_flag.h"
+#include "controller/uplink_alignment.h"
 
 const char kReceivedFile[] = "/tmp/.received";
 
@@ -51,8 +51,8 @@ int take_restart_report(DashboardConfig& dashboard) {
 
 // Sends the report on the connected socket and reads the reply into `reply`.
 // The bytes read, or -1 when the reply could not be read (socket closed).
-int exchange_report(int sock, const DashboardConfig& dashboard, const DeviceIdentity& identity,
-                    const QueryText& query, ReplyText& reply) {
+int exchange_report(int sock, const DashboardConfig& dashboard, const DeviceIdentity& identity, const QueryText& query,
+                    ReplyText& reply) {
   EncodedMac mac;
   EncodedQuery data;
   b64_encode(identity.mac, mac);

@@ -25,12 +25,9 @@ class Checkin : public ControllerTest {
  protected:
   Checkin() {
     fake.uci = {
-        {"dashboard.remote.host", "dash.test"},
-        {"dashboard.remote.path", "/checkin.php"},
-        {"dashboard.remote.fallback_ip", ""},
-        {"dashboard.remote.interval", "5"},
-        {"node.status.mode", "gateway"},
-        {"wireless.pub.ssid", "Guest"},
+        {"dashboard.remote.host", "dash.test"}, {"dashboard.remote.path", "/checkin.php"},
+        {"dashboard.remote.fallback_ip", ""},   {"dashboard.remote.interval", "5"},
+        {"node.status.mode", "gateway"},        {"wireless.pub.ssid", "Guest"},
         {"wireless.priv.ssid", "Office"},
     };
     fake.hosts["dash.test"] = "127.0.0.1";
@@ -75,4 +72,3 @@ class Checkin : public ControllerTest {
   ScriptedServer server;
   DeviceIdentity identity;
 };
-

@@ -30,7 +30,9 @@ void probe_interface(InterfaceProbe probe, const char* ifname, AddressText& fiel
   field.clear();
   int result = probe(ifname, field.data(), AddressText::capacity());
   if (result == 0) {
+    TABLE_FORMAT_BEGIN
     log_printf(LOG_DEBUG, found, field.c_str());
+    TABLE_FORMAT_END
   } else {
     // The ioctl may have left part of an answer behind.
     field.clear();

@@ -5,8 +5,8 @@
 #include "controller/checkin.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "common/testing/http_server.h"
-#include "controller/checkin_report.h"
 #include "controller/checkin_fixture.h"
+#include "controller/checkin_report.h"
 #include "controller/checkin_test_support.h"
-#include "controller/controller_test_support.h"
 #include "controller/controller_loop.h"
+#include "controller/controller_test_support.h"
 #include "controller/device_identity.h"
 #include "controller/upgrade_flag.h"
 #include "controller/uplink_alignment.h"
@@ -104,9 +104,8 @@ TEST_F(Checkin, FirstCheckinUsesUpTheRestartReportEvenWhenItCannotConnect) {
 
 TEST_F(Checkin, UptimeTexts) {
   const std::pair<long, const char*> cases[] = {
-      {0, "0:00:00"},           {59, "0:00:59"},           {3725, "1:02:05"},
-      {86399, "23:59:59"},      {86400, "1days,0:00:00"},  {90061, "1days,1:01:01"},
-      {900061, "10days,10:01:01"}, {-5, "0:00:00"},
+      {0, "0:00:00"},           {59, "0:00:59"},          {3725, "1:02:05"},           {86399, "23:59:59"},
+      {86400, "1days,0:00:00"}, {90061, "1days,1:01:01"}, {900061, "10days,10:01:01"}, {-5, "0:00:00"},
   };
   for (const auto& [seconds, text] : cases) {
     UptimeText out;
@@ -149,9 +148,8 @@ TEST_F(Checkin, UpgradeMarkStaysUntilTheDashboardAcceptedTheReport) {
 
 TEST_F(Checkin, AcceptedReplyIsStoredWholeAndParsed) {
   const std::string config = "#@#config radio\nchannel 6\n";
-  server.script(ServerReply::segments({"HTTP/1.0 200 OK\r\n", "Content-Type: text/html\r\n\r\n",
-                                       "#@#" + checkin_test::encode(config)},
-                                      Millis(20)));
+  server.script(ServerReply::segments(
+      {"HTTP/1.0 200 OK\r\n", "Content-Type: text/html\r\n\r\n", "#@#" + checkin_test::encode(config)}, Millis(20)));
   checkin();
   EXPECT_EQ(config, fake.read("/tmp/.received"));
   EXPECT_FALSE(fake.exists("/tmp/.received.tmp"));
@@ -320,8 +318,7 @@ TEST_F(Checkin, ReplyThatEnablesAScriptRunsItOnceOverTwoCheckins) {
   scripts.script(ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\necho hello\n"));
   fake.hosts["scripts.test"] = "127.0.0.1";
   const std::string url = "http://scripts.test:" + std::to_string(scripts.port()) + "/dir";
-  const std::string reply =
-      "#@#config customscript\ncs_enable 1\ncs_url " + url + "\ncs_md5 " + kHelloMd5 + "\n";
+  const std::string reply = "#@#config customscript\ncs_enable 1\ncs_url " + url + "\ncs_md5 " + kHelloMd5 + "\n";
   fake.outputs["md5sum /tmp/custom.sh | awk '{print $1}'"] = std::string(kHelloMd5) + "\n";
   server.script(ServerReply::text(config_reply(reply)));
   checkin();

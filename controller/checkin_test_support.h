@@ -113,9 +113,9 @@ inline CheckinRequest parse_request(const std::string& bytes) {
 }
 
 inline const std::vector<std::string>& report_keys() {
-  static const std::vector<std::string> keys = {"hw",     "ip",   "lan",  "mesh",    "robin",   "memfree",
-                                                "ssid",   "pssid", "RR",  "uptime",  "load",    "role",
-                                                "gateway", "gw-qual", "NTR", "nbs",  "rssi",    "hop"};
+  static const std::vector<std::string> keys = {"hw",      "ip",      "lan", "mesh",   "robin", "memfree",
+                                                "ssid",    "pssid",   "RR",  "uptime", "load",  "role",
+                                                "gateway", "gw-qual", "NTR", "nbs",    "rssi",  "hop"};
   return keys;
 }
 

@@ -169,13 +169,22 @@ void content_line(ParseState& s, const char* key, const char* value, NodeConfig&
     return;
   }
   if (rule.heading && s.section_lines == 0) out_line(rule.heading);
+  TABLE_FORMAT_BEGIN
   if (rule.print_format) out_printf(rule.print_format, key, value, s.section_lines);
+  TABLE_FORMAT_END
   if (rule.applier) rule.applier(key, value, config);
   switch (rule.step) {
-    case LineStep::kChilli: chilli_line(s, key, value, config); break;
-    case LineStep::kNodog: nodog_line(s, key, value, config); break;
-    case LineStep::kPortalClose: management_line(s); break;
-    default: break;
+    case LineStep::kChilli:
+      chilli_line(s, key, value, config);
+      break;
+    case LineStep::kNodog:
+      nodog_line(s, key, value, config);
+      break;
+    case LineStep::kPortalClose:
+      management_line(s);
+      break;
+    default:
+      break;
   }
   ++s.section_lines;
 }

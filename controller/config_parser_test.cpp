@@ -167,14 +167,15 @@ TEST_F(Parser, LinesAreSplitAtBlanksAndReadInPiecesOf1023) {
                      "\n"
                      "   \t \n"
                      "#@#config dashboard\n" +
-                     std::string(1023, 'k') + "tail value\n" +
-                     "#@#config line5\n"));
+                     std::string(1023, 'k') + "tail value\n" + "#@#config line5\n"));
   EXPECT_EQ("Cafe", std::string(config.wireless.pub_ssid));
   EXPECT_EQ(open_line() +
                 "WIRELESS:\n"
                 "Found changes for public ssid\n"
                 "DASHBOARD:\n"
-                "key " + std::string(1023, 'k') + ", value: , counter 0\n"
+                "key " +
+                std::string(1023, 'k') +
+                ", value: , counter 0\n"
                 "key tail, value: value, counter 1\n"
                 "received:line 9: Bad configuration option: line5",
             printed());
@@ -320,6 +321,6 @@ TEST_F(Parser, EveryAppliedSectionHasItsHeadingAndFirmwareLinesArePrinted) {
                      "#@#config filter\n"
                      "lan_block 1\n"));
   expect_in_order(printed(), {open_line(), "FWUPGRADE\n", "key upgrade, value: 1, counter 0\n",
-                              "key version, value: 2.5.0, counter 1\n", "REBOOT CRON\n", "CUSTOMSCRIPT:\n",
-                              "REBOOT:\n", "SERVICES:\n", "GENERAL:\n", "FILTER:\n"});
+                              "key version, value: 2.5.0, counter 1\n", "REBOOT CRON\n", "CUSTOMSCRIPT:\n", "REBOOT:\n",
+                              "SERVICES:\n", "GENERAL:\n", "FILTER:\n"});
 }

@@ -83,8 +83,7 @@ void load_dashboard_config() {
   delete g_dashboard;
   g_dashboard = new DashboardConfig();
   DashboardConfig& d = *g_dashboard;
-  read_dashboard_field("uci get dashboard.remote.host", d.host, "hostname: configured",
-                       "Failed to get the dashboard");
+  read_dashboard_field("uci get dashboard.remote.host", d.host, "hostname: configured", "Failed to get the dashboard");
   read_dashboard_field("uci get dashboard.remote.path", d.path, "Script path: configured", "Failed to get the path");
   read_dashboard_field("uci get dashboard.remote.fallback_ip", d.fallback_ip, "Fallback ip: configured",
                        "Failed to get the fallbackip");

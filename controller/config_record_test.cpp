@@ -84,18 +84,18 @@ TEST_F(ConfigRecord, StartUpLoadReadsUciInOrderWithItsMessages) {
       fake.stdout_text);
   // The LAN block (lan_block 1) goes in between the filter reads; psk-mixed:
   // no server and port reads.
-  EXPECT_EQ((std::vector<std::string>{
-                "uci get wireless.radio0.channel", "uci get wireless.radio0.country", "uci get wireless.pub.disabled",
-                "uci get wireless.pub.hidden", "uci get wireless.priv.disabled", "uci get wireless.priv.hidden",
-                "uci get wireless.pub.ssid", "uci get wireless.pub.key", "uci get wireless.priv.ssid",
-                "uci get wireless.priv.key", "uci get wireless.priv.encryption", "uci get node.security.lan_block",
-                "uci get dhcp.pub.ipaddr", "uci get dhcp.pub.netmask", "uci get dhcp.priv.ipaddr",
-                "uci get dhcp.priv.netmask", "uci get wireless.pub.isolate", "uci get wireless.priv.isolate",
-                "uci get node.status.network",
-                "uci get node.setting.rootpwd", "uci get system.@system[0].timezone",
-                "uci get node.setting.reboot_token", "uci get node.setting.cs_url", "uci get node.setting.cs_md5",
-                "uci get node.status.mode"}),
-            reads());
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "uci get wireless.radio0.channel",   "uci get wireless.radio0.country",  "uci get wireless.pub.disabled",
+          "uci get wireless.pub.hidden",       "uci get wireless.priv.disabled",   "uci get wireless.priv.hidden",
+          "uci get wireless.pub.ssid",         "uci get wireless.pub.key",         "uci get wireless.priv.ssid",
+          "uci get wireless.priv.key",         "uci get wireless.priv.encryption", "uci get node.security.lan_block",
+          "uci get dhcp.pub.ipaddr",           "uci get dhcp.pub.netmask",         "uci get dhcp.priv.ipaddr",
+          "uci get dhcp.priv.netmask",         "uci get wireless.pub.isolate",     "uci get wireless.priv.isolate",
+          "uci get node.status.network",       "uci get node.setting.rootpwd",     "uci get system.@system[0].timezone",
+          "uci get node.setting.reboot_token", "uci get node.setting.cs_url",      "uci get node.setting.cs_md5",
+          "uci get node.status.mode"}),
+      reads());
 
   const NodeConfig& c = node_config();
   EXPECT_EQ(11, c.wireless.channel);
@@ -202,10 +202,9 @@ TEST_F(ConfigRecord, ClearingRemovesOnlyTheServiceRulesOfThisRun) {
   load_node_config();
   node_config().services = {1, 1, 1, 1, 1, 1};
   clear_controller_resources();
-  EXPECT_EQ((std::vector<std::string>{"iptables -D FORWARD -p tcp --dport 21 -j DROP",
-                                      "iptables -D INPUT -p tcp --dport 22 -j DROP",
-                                      "iptables -D FORWARD -p tcp --dport 25 -j DROP",
-                                      "iptables -D FORWARD -p tcp --dport 110 -j DROP",
-                                      "iptables -D FORWARD -p tcp --dport 143 -j DROP"}),
+  EXPECT_EQ((std::vector<std::string>{
+                "iptables -D FORWARD -p tcp --dport 21 -j DROP", "iptables -D INPUT -p tcp --dport 22 -j DROP",
+                "iptables -D FORWARD -p tcp --dport 25 -j DROP", "iptables -D FORWARD -p tcp --dport 110 -j DROP",
+                "iptables -D FORWARD -p tcp --dport 143 -j DROP"}),
             runs());
 }

@@ -93,20 +93,19 @@ TEST_F(ControllerLoop, LoopEndsAfterTheCheckinThatLeftAnUpgradePending) {
 }
 
 TEST_F(ControllerLoop, LanBlockIsTakenUpFromUciBeforeTheIdentityAndTheFirstCheckin) {
-  fake.uci = {{"node.security.lan_block", "1"},     {"wireless.priv.encryption", "psk-mixed"},
-              {"dhcp.pub.ipaddr", "10.3.48.1"},      {"dhcp.pub.netmask", "255.255.252.0"},
-              {"dhcp.priv.ipaddr", "10.3.52.1"},     {"dhcp.priv.netmask", "255.255.252.0"}};
+  fake.uci = {{"node.security.lan_block", "1"},  {"wireless.priv.encryption", "psk-mixed"},
+              {"dhcp.pub.ipaddr", "10.3.48.1"},  {"dhcp.pub.netmask", "255.255.252.0"},
+              {"dhcp.priv.ipaddr", "10.3.52.1"}, {"dhcp.priv.netmask", "255.255.252.0"}};
   set_lan(kernel, 1);
   DeviceIdentity id;
   prepare_controller(id);
   EXPECT_EQ(1, node_config().filter.lan_block);
   // The rules go in right after this read, between the wireless and the
   // isolation reads; the identity and the loop come later.
-  std::vector<std::string> trace = events({"read uci get wireless.priv.encryption", "read uci get node.security",
-                                           "run iptables", "read uci get wireless.pub.isolate",
-                                           "read uci get node.status.hw"});
-  EXPECT_EQ((std::vector<std::string>{"read uci get wireless.priv.encryption",
-                                      "read uci get node.security.lan_block",
+  std::vector<std::string> trace =
+      events({"read uci get wireless.priv.encryption", "read uci get node.security", "run iptables",
+              "read uci get wireless.pub.isolate", "read uci get node.status.hw"});
+  EXPECT_EQ((std::vector<std::string>{"read uci get wireless.priv.encryption", "read uci get node.security.lan_block",
                                       "run iptables -A FORWARD -s 10.3.48.0/22 -d 192.168.1.0/24 -j DROP",
                                       "run iptables -A FORWARD -s 10.3.52.0/22 -d 192.168.1.0/24 -j DROP",
                                       "read uci get wireless.pub.isolate", "read uci get node.status.hw"}),

@@ -70,10 +70,18 @@ void change_md5(CustomScriptSettings& s, const char* value) {
 void apply_custom_script_setting(const char* key, const char* value, NodeConfig& config) {
   CustomScriptSettings& s = config.custom_script;
   switch (keyword_code(kCustomScriptRows, key)) {
-    case kEnable: change_enable(s, value); break;
-    case kUrl: change_url(s, value); break;
-    case kMd5: change_md5(s, value); break;
-    default: out_line("Custom Script Config: received bad config"); break;
+    case kEnable:
+      change_enable(s, value);
+      break;
+    case kUrl:
+      change_url(s, value);
+      break;
+    case kMd5:
+      change_md5(s, value);
+      break;
+    default:
+      out_line("Custom Script Config: received bad config");
+      break;
   }
 }
 

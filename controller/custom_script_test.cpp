@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "controller/program.h"
 #include "common/testing/http_server.h"
 #include "common/transport.h"
 #include "controller/config_parser.h"
 #include "controller/controller_test_support.h"
+#include "controller/program.h"
 
 namespace {
 
@@ -212,17 +212,16 @@ TEST_F(CustomScript, ScriptStartsAtTheFirstHashAndTheRestOfTheStreamIsKept) {
 
   // All the bytes its head announced (in any spelling of the header).
   fake.remove(kCustomScriptFile);
-  EXPECT_EQ(0, fetch(ServerReply::segments({"HTTP/1.0 200 OK\r\ncontent-length: " + std::to_string(strlen(kScript)) +
-                                                "\r\n\r\n",
-                                            kScript},
-                                           Millis(30))));
+  EXPECT_EQ(0, fetch(ServerReply::segments(
+                   {"HTTP/1.0 200 OK\r\ncontent-length: " + std::to_string(strlen(kScript)) + "\r\n\r\n", kScript},
+                   Millis(30))));
   EXPECT_EQ(kScript, fake.read(kCustomScriptFile));
 
   // In several segments: the later ones are written whole, '#' or not.
   fake.remove(kCustomScriptFile);
-  EXPECT_EQ(0, fetch(ServerReply::segments({"HTTP/1.0 200 OK\r\n\r\n", "#!/bin/sh\necho one\n", "# two\n",
-                                            "echo three # four\n"},
-                                           Millis(60))));
+  EXPECT_EQ(0,
+            fetch(ServerReply::segments(
+                {"HTTP/1.0 200 OK\r\n\r\n", "#!/bin/sh\necho one\n", "# two\n", "echo three # four\n"}, Millis(60))));
   EXPECT_EQ("#!/bin/sh\necho one\n# two\necho three # four\n", fake.read(kCustomScriptFile));
 }
 
@@ -245,7 +244,8 @@ TEST_F(CustomScript, ErrorPagesAndCutRepliesLeaveNoFile) {
       {"a '#' at the very end", ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#!/"),
        "No script in the reply from scripts.example: nothing to run\n"},
       {"a server that never closes", held, "recv() timed out.\nOk received from server!\n"},
-      {"a reset in the middle of the script", ServerReply::reset_after("HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\nrm -rf /tmp/"),
+      {"a reset in the middle of the script",
+       ServerReply::reset_after("HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\nrm -rf /tmp/"),
        "recv() failed due to errno = " + std::to_string(ECONNRESET) + "\n"},
       {"a clean close before the announced length",
        ServerReply::text("HTTP/1.0 200 OK\r\nContent-Length: 33\r\n\r\n#!/bin/sh\nrm -rf /tmp"),
@@ -258,7 +258,8 @@ TEST_F(CustomScript, ErrorPagesAndCutRepliesLeaveNoFile) {
     EXPECT_EQ(1, fetch(c.reply)) << c.what;
     EXPECT_FALSE(fake.exists(kCustomScriptFile)) << c.what;
     EXPECT_NE(std::string::npos, (fake.stdout_text + fake.stderr_text).find(c.printed))
-        << c.what << "\n" << fake.stdout_text << fake.stderr_text;
+        << c.what << "\n"
+        << fake.stdout_text << fake.stderr_text;
   }
 }
 
@@ -300,8 +301,7 @@ TEST(CustomScriptHost, UnresolvableHostEndsTheControllerWithStatusOne) {
         ScopedHost scope(echoing);
         run_custom_script("http://nowhere.example/dir");
       },
-      ::testing::ExitedWithCode(1),
-      "^ gethostbyname error for host: nowhere.example: Unknown hostno script left\n$");
+      ::testing::ExitedWithCode(1), "^ gethostbyname error for host: nowhere.example: Unknown hostno script left\n$");
   // An unparsable URL leaves the host empty, which does not resolve either.
   EXPECT_EXIT(
       {
@@ -343,9 +343,10 @@ TEST_F(CustomScript, CheckinWhoseReplyEnablesAScriptRunsItOnce) {
   }
   EXPECT_EQ((Strings{kScript}), ran);
   EXPECT_EQ(1u, server.connections());
-  EXPECT_EQ((Strings{"uci set node.setting.cs_url=" + url(), "uci set node.setting.cs_md5=" + std::string(kScriptMd5) + "\n",
-                     "uci commit node", "sh /tmp/custom.sh"}),
-            runs());
+  EXPECT_EQ(
+      (Strings{"uci set node.setting.cs_url=" + url(), "uci set node.setting.cs_md5=" + std::string(kScriptMd5) + "\n",
+               "uci commit node", "sh /tmp/custom.sh"}),
+      runs());
   EXPECT_EQ((Strings{"Running Custom Script\n", "Custom script MD5 sum not changed\n"}), logs(LOG_DEBUG));
 
   // The script runs as root: one that is not the script the md5 names is

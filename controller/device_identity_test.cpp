@@ -1,10 +1,9 @@
 #include "controller/device_identity.h"
 
 #include <gtest/gtest.h>
-
-#include <cerrno>
 #include <syslog.h>
 
+#include <cerrno>
 #include <string>
 
 #include "controller/controller_test_support.h"

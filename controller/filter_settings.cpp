@@ -45,7 +45,9 @@ const IsolationRule kPrivateRule = {&FilterSettings::priv_isolate, "Received Pri
 // restart after the parse bring it into effect.
 void change_isolation(const IsolationRule& rule, FilterSettings& f, const char* value) {
   if (!has_value(value)) return;
+  TABLE_FORMAT_BEGIN
   out_printf(rule.received, value);
+  TABLE_FORMAT_END
   int wanted = decimal_value(value);
   int& stored = f.*rule.stored;
   if (wanted == stored) return;
@@ -53,7 +55,9 @@ void change_isolation(const IsolationRule& rule, FilterSettings& f, const char* 
   if (wanted == 1 && stored == 0 && rule.enabling) out_line(rule.enabling);
   stored = wanted;
   FixedText<100> cmd;
+  TABLE_FORMAT_BEGIN
   cmd.format(rule.command, stored);
+  TABLE_FORMAT_END
   set_uci_config(cmd);
   ++change_counts[kRowWireless];
 }
@@ -110,7 +114,9 @@ void apply_service_setting(const char* key, const char* value, NodeConfig& confi
   const ServiceRule& rule = kServices[code];
   // A line without a value shows 0 and changes nothing.
   int wanted = decimal_value(value);
+  TABLE_FORMAT_BEGIN
   out_printf(rule.message, wanted);
+  TABLE_FORMAT_END
   if (!rule.block || !has_value(value)) return;
   int& stored = config.services.*rule.stored;
   if (wanted == stored) return;

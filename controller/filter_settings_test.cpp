@@ -125,19 +125,27 @@ TEST_F(Filter, IsolationIsAWirelessChange) {
     std::vector<std::string> commands;
   };
   const Case cases[] = {
-      {"public.AP_isolate", "1", "Received PubApIsolate: 1\nEnable Public AP Isolation\n",
+      {"public.AP_isolate",
+       "1",
+       "Received PubApIsolate: 1\nEnable Public AP Isolation\n",
        {"uci set wireless.pub.isolate=1\n"}},
       {"public.ap_isolate", "1", "Received PubApIsolate: 1\n", {}},
-      {"public.AP_isolate", "0", "Received PubApIsolate: 0\nDisable Public AP Isolateion\n",
+      {"public.AP_isolate",
+       "0",
+       "Received PubApIsolate: 0\nDisable Public AP Isolateion\n",
        {"uci set wireless.pub.isolate=0\n"}},
       {"private.AP_isolate", "1", "Received PrivApIsolate: 1\n", {"uci set wireless.priv.isolate=1\n"}},
-      {"private.AP_isolate", "0", "Received PrivApIsolate: 0\nDisable Private AP Isolation\n",
+      {"private.AP_isolate",
+       "0",
+       "Received PrivApIsolate: 0\nDisable Private AP Isolation\n",
        {"uci set wireless.priv.isolate=0\n"}},
       // Neither 0 nor 1: stored without a message.
       {"private.AP_isolate", "3", "Received PrivApIsolate: 3\n", {"uci set wireless.priv.isolate=3\n"}},
       {"public.AP_isolate", "", "", {}},
       // A key of a later group that takes code 1 of its own group.
-      {"reboot_date", "1", "Received PubApIsolate: 1\nEnable Public AP Isolation\n",
+      {"reboot_date",
+       "1",
+       "Received PubApIsolate: 1\nEnable Public AP Isolation\n",
        {"uci set wireless.pub.isolate=1\n"}},
       {"isolate", "1", "Filter: Received bad option\n", {}},
       {"network", "1", "Filter: Received bad option\n", {}},  // code 3: not a filter code
@@ -212,9 +220,8 @@ TEST_F(Filter, StartUpAddsTheLanBlockAndShutdownRemovesItWithThisRunsServiceRule
                    "uci get dhcp.priv.ipaddr", "uci get dhcp.priv.netmask", "uci get wireless.pub.isolate"}),
             Lines(at, at + 6));
   EXPECT_EQ((Lines{kPublicRuleAdd, kPrivateRuleAdd}), runs());
-  EXPECT_NE(std::string::npos,
-            fake.stdout_text.find("Filter config init ....\nLAN 192.168.1.0/24\nPublic 10.1.0.0/22\n"
-                                  "Private 10.1.4.0/22\nFilter config done\n"));
+  EXPECT_NE(std::string::npos, fake.stdout_text.find("Filter config init ....\nLAN 192.168.1.0/24\nPublic 10.1.0.0/22\n"
+                                                     "Private 10.1.4.0/22\nFilter config done\n"));
 
   // A rule from an earlier run is not this run's to remove: ftp stays 0.
   apply_service_setting("ssh", "1", node_config());

@@ -33,8 +33,7 @@ bool download_image(const char* path) {
   host_unlink(kDownloadedImage);
   make_directory(kDownloadFolder);
   CommandText cmd;
-  int status =
-      host().run(setting_command(cmd, "wget ", path, "/flx-pico2hp.bin --directory-prefix=/tmp/.firmware"));
+  int status = host().run(setting_command(cmd, "wget ", path, "/flx-pico2hp.bin --directory-prefix=/tmp/.firmware"));
   if (status == 0 && path_exists(kDownloadedImage) == 0) return true;
   out_line("Unable to download the firmware file");
   host_unlink(kDownloadedImage);

@@ -6,8 +6,8 @@
 struct NodeConfig;
 struct FirmwareSettings;
 
-extern const char kFirmwareImage[];   // "/tmp/flx-pico2hp.bin"
-extern const char kUpgradeScript[];   // "/tmp/upgrade.sh"
+extern const char kFirmwareImage[];  // "/tmp/flx-pico2hp.bin"
+extern const char kUpgradeScript[];  // "/tmp/upgrade.sh"
 
 // 1 for a key that is not a firmware row, else 0.
 int apply_upgrade_setting(const char* key, const char* value, NodeConfig& config);

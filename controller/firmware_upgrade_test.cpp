@@ -91,7 +91,6 @@ TEST_F(Firmware, AutoAndUpgradeLinesWithTheirMessages) {
   EXPECT_EQ("AUTO\nFirmware auto changed\nAUTO\nUPGRADE\nValue in strcut: 0\t received:0\n", fake.stdout_text);
   EXPECT_EQ(1, config.firmware.auto_upgrade);
   EXPECT_EQ(0, change_counts[kRowFwupgrade]);  // auto raises no count
-
 }
 
 // A value cut to its field would name another image, or a version that the
@@ -202,7 +201,7 @@ TEST_F(Firmware, SumMustMatchInFullUnlessNoneIsGiven) {
   const Case cases[] = {
       {kSum, kSum, true},
       {"0CC175B9C0F1B6A831C399E269772661", kSum, true},
-      {"", kSum, true},   // no sum given: no check
+      {"", kSum, true},  // no sum given: no check
       {"", "", true},
       {"0", kSum, false},  // a prefix no longer passes
       {"0cc175b9c0f1b6a831c399e26977266", kSum, false},

@@ -12,10 +12,11 @@ TEST(Keywords, TableHas76RowsClosedByTheEndRow) {
 
 TEST(Keywords, GroupsStartWhereTheirFirstKeywordStands) {
   const std::pair<int, const char*> starts[] = {
-      {kSectionRows, "dashboard"},   {kWirelessRows, "usenodename"}, {kFilterRows, "lan_block"},
-      {kManagementRows, "reboot_enable"}, {kRebootRows, "reboot"},   {kCustomScriptRows, "cs_enable"},
-      {kServiceRows, "ftp"},         {kGeneralRows, "hostname"},     {kRebootScheduleRows, "enable"},
-      {kFirmwareRows, "auto"},
+      {kSectionRows, "dashboard"},     {kWirelessRows, "usenodename"},
+      {kFilterRows, "lan_block"},      {kManagementRows, "reboot_enable"},
+      {kRebootRows, "reboot"},         {kCustomScriptRows, "cs_enable"},
+      {kServiceRows, "ftp"},           {kGeneralRows, "hostname"},
+      {kRebootScheduleRows, "enable"}, {kFirmwareRows, "auto"},
   };
   for (const auto& [row, name] : starts) EXPECT_STREQ(name, kKeywords[row].name) << row;
   // The last row of each group, just before the next group.
@@ -27,10 +28,10 @@ TEST(Keywords, GroupsStartWhereTheirFirstKeywordStands) {
 
 TEST(Keywords, SectionRowsCarryTheirOwnCodes) {
   // Row order and code differ for the portal, nodes and last two sections.
-  const std::pair<const char*, int> sections[] = {
-      {"nodes", kCodeNodes},       {"management", kCodeManagement}, {"general", kCodeGeneral},
-      {"chilli", kCodeChilli},     {"nodog", kCodeNodog},           {"fwupgrade", kCodeFwupgrade},
-      {"ledsign", kCodeLedsign},   {"s_reboot", kCodeRebootSchedule}};
+  const std::pair<const char*, int> sections[] = {{"nodes", kCodeNodes},     {"management", kCodeManagement},
+                                                  {"general", kCodeGeneral}, {"chilli", kCodeChilli},
+                                                  {"nodog", kCodeNodog},     {"fwupgrade", kCodeFwupgrade},
+                                                  {"ledsign", kCodeLedsign}, {"s_reboot", kCodeRebootSchedule}};
   for (const auto& [name, code] : sections) EXPECT_EQ(code, keyword_code(kSectionRows, name)) << name;
   EXPECT_EQ(kRowChilli, keyword_row(kSectionRows, "chilli"));
   EXPECT_EQ(kRowLedsign, keyword_row(kSectionRows, "ledsign"));

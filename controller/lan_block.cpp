@@ -47,7 +47,9 @@ void lan_block_rule(const char* lan_network, int lan_prefix, int action, LanSide
   int prefix = prefix_length(address, netmask);
   FixedText<17> network;
   network_address(address, netmask, network);
+  TABLE_FORMAT_BEGIN
   out_printf(rule.message, network.c_str(), prefix);
+  TABLE_FORMAT_END
   const char* verb = action == 1 ? "-A" : action == 0 ? "-D" : nullptr;
   if (!verb) return;
   // Both networks are dotted quads written by network_address (or empty),

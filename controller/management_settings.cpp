@@ -32,10 +32,8 @@ struct Acknowledged {
   const char* message;
 };
 const Acknowledged kAcknowledged[] = {
-    {kDnsAltServer, "Received DNS alt server: %s\n"},
-    {kStrictMesh, "Received Strict Mesh: %s\n"},
-    {kGmtOffset, "Received GMT offset: %s\n"},
-    {kNodeId, "Received Node ID: %s\n"},
+    {kDnsAltServer, "Received DNS alt server: %s\n"}, {kStrictMesh, "Received Strict Mesh: %s\n"},
+    {kGmtOffset, "Received GMT offset: %s\n"},        {kNodeId, "Received Node ID: %s\n"},
     {kInternetCheck, "Received Intrnet check: %s\n"},
 };
 
@@ -133,7 +131,9 @@ void apply_management_setting(const char* key, const char* value, NodeConfig& co
       break;
   }
   if (const Acknowledged* a = acknowledged(code)) {
+    TABLE_FORMAT_BEGIN
     out_printf(a->message, value);
+    TABLE_FORMAT_END
     return;
   }
   // reboot_enable, reboot_date and reboot_time come too, and mean nothing here.

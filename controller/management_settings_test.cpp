@@ -44,11 +44,15 @@ TEST_F(Management, EachKeyPrintsAndOnlyChangesRunCommands) {
     Lines commands;
   };
   const Case cases[] = {
-      {"network", "cafe-mesh", "Received Network name: cafe-mesh\n",
+      {"network",
+       "cafe-mesh",
+       "Received Network name: cafe-mesh\n",
        {"uci set node.status.network=cafe-mesh", "uci commit node"}},
       {"NETWORK", "cafe-mesh", "Received Network name: cafe-mesh\n", {}},
       {"network", "", "Received Network name: \n", {}},
-      {"network", "mesh;reboot", "Received Network name: mesh;reboot\n",
+      {"network",
+       "mesh;reboot",
+       "Received Network name: mesh;reboot\n",
        {"uci set node.status.network='mesh;reboot'", "uci commit node"}},
       {"dns_alt_srv", "8.8.4.4", "Received DNS alt server: 8.8.4.4\n", {}},
       {"sm", "1", "Received Strict Mesh: 1\n", {}},
@@ -163,7 +167,7 @@ TEST(PortalName, OffStopsTheStoredPortalEveryTimeOnStopsItOnlyForANewName) {
     bool store;
   };
   const Case cases[] = {
-      {0, true, true, false}, {0, false, true, false}, {2, true, true, false},
+      {0, true, true, false}, {0, false, true, false},  {2, true, true, false},
       {1, true, true, true},  {1, false, false, false},
   };
   for (const Case& c : cases) {

@@ -1,18 +1,18 @@
+#include "controller/portal.h"
+
 #include <cstring>
 
 #include "common/host.h"
 #include "common/output.h"
 #include "controller/config_parser.h"
-#include "controller/portal.h"
 #include "controller/portal_kinds.h"
 
 namespace {
 
 const PortalKind kPortalKinds[] = {
-    {"chilli", "/etc/chilli/defaults", kChilliSettingsFile, '=', "/etc/init.d/chilli start",
-     "/etc/init.d/chilli stop"},
-    {"nodogsplash", "/etc/nodogsplash/nodogsplash.conf", kSplashSettingsFile, ' ',
-     "/etc/init.d/nodogsplash start", "/etc/init.d/nodogsplash stop"},
+    {"chilli", "/etc/chilli/defaults", kChilliSettingsFile, '=', "/etc/init.d/chilli start", "/etc/init.d/chilli stop"},
+    {"nodogsplash", "/etc/nodogsplash/nodogsplash.conf", kSplashSettingsFile, ' ', "/etc/init.d/nodogsplash start",
+     "/etc/init.d/nodogsplash stop"},
 };
 constexpr int kKindCount = sizeof(kPortalKinds) / sizeof(kPortalKinds[0]);
 
@@ -54,9 +54,7 @@ const PortalRow kRows[] = {
 
 }  // namespace
 
-const PortalKind* portal_kind_info(int kind) {
-  return kind >= 0 && kind < kKindCount ? &kPortalKinds[kind] : nullptr;
-}
+const PortalKind* portal_kind_info(int kind) { return kind >= 0 && kind < kKindCount ? &kPortalKinds[kind] : nullptr; }
 
 int portal_kind(const char* name) {
   for (int kind = 0; name && kind < kKindCount; ++kind) {
@@ -73,14 +71,27 @@ int control_portal(int kind, int action) {
     int status = 0;
     for (const Step& step : row.steps) {
       switch (step.op) {
-        case Op::kEnd: return status;
-        case Op::kPrint: out_line(step.text); break;
+        case Op::kEnd:
+          return status;
+        case Op::kPrint:
+          out_line(step.text);
+          break;
         // The daemon starts with whatever configuration file there is.
-        case Op::kMerge: merge_portal_config(portal->config_file, portal->new_settings, kind); break;
-        case Op::kStart: status = host().run(portal->start); break;
-        case Op::kStop: status = host().run(portal->stop); break;
-        case Op::kSettle: host().sleep(kSettleSeconds); break;
-        case Op::kRun: status = host().run(step.text); break;
+        case Op::kMerge:
+          merge_portal_config(portal->config_file, portal->new_settings, kind);
+          break;
+        case Op::kStart:
+          status = host().run(portal->start);
+          break;
+        case Op::kStop:
+          status = host().run(portal->stop);
+          break;
+        case Op::kSettle:
+          host().sleep(kSettleSeconds);
+          break;
+        case Op::kRun:
+          status = host().run(step.text);
+          break;
       }
     }
     return status;

@@ -3,7 +3,7 @@
 #pragma once
 
 struct PortalKind {
-  const char* name;          // also its process name
+  const char* name;  // also its process name
   const char* config_file;
   const char* new_settings;  // written by the reply parser
   char separator;            // between key and value in both files

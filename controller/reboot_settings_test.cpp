@@ -140,9 +140,10 @@ TEST_F(Reboot, CronCodesAndDays) {
   fake.clock = kSunday + 25 * 86400;  // Thursday, February 1st
   EXPECT_EQ(4, cron_day(kCronWeekly));
   EXPECT_EQ(1, cron_day(kCronMonthly));
-  EXPECT_EQ("day of the week: 3 \nday of the week: 3 \nday of the week: 7 \nday of the week: 7 \n"
-            "day of the week: 4 \nday of the week: 1 \n",
-            fake.stdout_text);
+  EXPECT_EQ(
+      "day of the week: 3 \nday of the week: 3 \nday of the week: 7 \nday of the week: 7 \n"
+      "day of the week: 4 \nday of the week: 1 \n",
+      fake.stdout_text);
 }
 
 TEST_F(Reboot, WeeklyScheduleIsAddedThenReplacedAtMinuteZero) {

@@ -28,8 +28,7 @@ class RootPassword : public ::testing::Test {
     cwd = fake.path("/cwd");
     sh("mkdir -p '" + bin + "' '" + out + "' '" + cwd + "' && touch '" + cwd + "/f1' '" + cwd + "/f2' '" + cwd +
        "/f3'");
-    spit(bin + "/passwd",
-         "#!/bin/sh\necho \"$*\" > \"$OUT/args\"\ncat > \"$OUT/input\"\n[ ! -e \"$OUT/fail\" ]\n");
+    spit(bin + "/passwd", "#!/bin/sh\necho \"$*\" > \"$OUT/args\"\ncat > \"$OUT/input\"\n[ ! -e \"$OUT/fail\" ]\n");
     // Runs only if a password's ";b" ever reached the shell as a command.
     spit(bin + "/b", "#!/bin/sh\ntouch \"$OUT/ran-b\"\n");
     sh("chmod +x '" + bin + "/passwd' '" + bin + "/b'");

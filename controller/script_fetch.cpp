@@ -1,8 +1,7 @@
 #include <errno.h>
-
-#include <cstdio>
 #include <strings.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 

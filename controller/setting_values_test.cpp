@@ -7,8 +7,16 @@
 
 TEST(SettingValues, DecimalValueOfLeadingDigits) {
   const std::pair<const char*, int> cases[] = {
-      {"5", 5},   {"abc", 0},  {"", 0},      {" 12x", 12}, {"-3", -3},
-      {"+7", 7},  {"0x10", 0}, {"6 ", 6},   {"99999999999", INT_MAX}, {"-99999999999", INT_MIN},
+      {"5", 5},
+      {"abc", 0},
+      {"", 0},
+      {" 12x", 12},
+      {"-3", -3},
+      {"+7", 7},
+      {"0x10", 0},
+      {"6 ", 6},
+      {"99999999999", INT_MAX},
+      {"-99999999999", INT_MIN},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(value, decimal_value(text)) << text;
   EXPECT_EQ(0, decimal_value(nullptr));
@@ -29,7 +37,8 @@ TEST(SettingValues, TextDiffersComparesTheValueAsItWouldBeStored) {
 
 TEST(SettingValues, CommandKeepsPlainValuesAndQuotesTheOthers) {
   CommandText cmd;
-  EXPECT_STREQ("uci set wireless.pub.ssid=Cafe-Guest_1", setting_command(cmd, "uci set wireless.pub.ssid=", "Cafe-Guest_1"));
+  EXPECT_STREQ("uci set wireless.pub.ssid=Cafe-Guest_1",
+               setting_command(cmd, "uci set wireless.pub.ssid=", "Cafe-Guest_1"));
   EXPECT_STREQ("uci set wireless.priv.key='pa$$word;x'\n",
                setting_command(cmd, "uci set wireless.priv.key=", "pa$$word;x", "\n"));
   EXPECT_STREQ("uci set wireless.pub.ssid='it'\\''s'", setting_command(cmd, "uci set wireless.pub.ssid=", "it's"));

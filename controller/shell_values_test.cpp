@@ -67,17 +67,18 @@ std::vector<Row> rows() {
        }},
       {"management network", 50,
        [](const std::string& v, NodeConfig& c, SandboxShell&) { apply_management_setting("network", v.c_str(), c); },
-       [](const std::string& v) { return Calls{uci_set_call("node.status.network", v), uci_commit_call("node")}; }},
+       [](const std::string& v) {
+         return Calls{uci_set_call("node.status.network", v), uci_commit_call("node")};
+       }},
       {"management rootpwd", 50,
        [](const std::string& v, NodeConfig& c, SandboxShell&) { apply_management_setting("rootpwd", v.c_str(), c); },
        [](const std::string& v) {
-         return Calls{{"passwd", "root", "stdin=" + v + "\n" + v + "\n"}, uci_set_call("node.setting.rootpwd", v),
+         return Calls{{"passwd", "root", "stdin=" + v + "\n" + v + "\n"},
+                      uci_set_call("node.setting.rootpwd", v),
                       uci_commit_call("node")};
        }},
       {"management tz_offset", 100,
-       [](const std::string& v, NodeConfig& c, SandboxShell&) {
-         apply_management_setting("tz_offset", v.c_str(), c);
-       },
+       [](const std::string& v, NodeConfig& c, SandboxShell&) { apply_management_setting("tz_offset", v.c_str(), c); },
        [](const std::string& v) {
          return Calls{uci_set_call("system.@system[0].timezone", v), uci_commit_call("system")};
        }},
@@ -88,7 +89,8 @@ std::vector<Row> rows() {
          apply_management_setting("cp_name", v.c_str(), c);
        },
        [](const std::string&) {
-         return Calls{{"/etc/init.d/chilli", "stop"}, uci_get_call("dhcp.pub.ipaddr"),
+         return Calls{{"/etc/init.d/chilli", "stop"},
+                      uci_get_call("dhcp.pub.ipaddr"),
                       {"ifconfig", "br-pub", "10.3.48.1", "netmask", "255.255.252.0", "up"}};
        }},
       {"general hostname", 100,
@@ -101,7 +103,9 @@ std::vector<Row> rows() {
          c.general.syslog_enable = 1;
          apply_general_setting("syslog_server", v.c_str(), c);
        },
-       [](const std::string& v) { return Calls{{"/sbin/syslogd", "-R", v, "-C16"}}; }},
+       [](const std::string& v) {
+         return Calls{{"/sbin/syslogd", "-R", v, "-C16"}};
+       }},
       {"customscript cs_url", 100,
        [](const std::string& v, NodeConfig& c, SandboxShell&) {
          c.custom_script.enable = 1;
@@ -116,7 +120,9 @@ std::vector<Row> rows() {
        [](const std::string& v) { return Calls{uci_set_call("node.setting.cs_md5", v)}; }},
       {"nodog SplashURl", 256,
        [](const std::string& v, NodeConfig& c, SandboxShell&) { apply_splash_setting("SplashURl", v.c_str(), c); },
-       [](const std::string& v) { return Calls{{"wget", "--no-cache", v, "-O", "/tmp/splash.tar.gz"}}; }},
+       [](const std::string& v) {
+         return Calls{{"wget", "--no-cache", v, "-O", "/tmp/splash.tar.gz"}};
+       }},
       // The firmware settings are applied, then the upgrade runs: the path
       // reaches wget; the version and the sum are compared, never run.
       {"fwupgrade path", 256,
@@ -126,7 +132,9 @@ std::vector<Row> rows() {
          apply_upgrade_setting("path", v.c_str(), c);
          run_firmware_upgrade(c.firmware);
        },
-       [](const std::string& v) { return Calls{{"wget", v + "/flx-pico2hp.bin", "--directory-prefix=/tmp/.firmware"}}; }},
+       [](const std::string& v) {
+         return Calls{{"wget", v + "/flx-pico2hp.bin", "--directory-prefix=/tmp/.firmware"}};
+       }},
       {"fwupgrade version", 20,
        [](const std::string& v, NodeConfig& c, SandboxShell&) {
          apply_upgrade_setting("upgrade", "1", c);

@@ -34,7 +34,7 @@ void bring_up_bridge(const char* bridge, const char* address) {
 }  // namespace
 
 void restart_wifi(const char* role) {
-  bool gateway = role && strcmp(role, "gateway") == 0;
+  bool as_gateway = role && strcmp(role, "gateway") == 0;
   leds_green_off();
   led_config(2, kLedOn);
   out_line("Restarting WiFi");
@@ -46,7 +46,7 @@ void restart_wifi(const char* role) {
   host().run("/etc/init.d/vlan start");
   host().sleep(30);
 
-  if (gateway) {
+  if (as_gateway) {
     AddressText mesh_address;
     read_address("uci get dhcp.mesh.ipaddr", mesh_address);
     bring_up_bridge("br-meship", mesh_address);
@@ -63,7 +63,7 @@ void restart_wifi(const char* role) {
   if (make_world_readable("/tmp/resolv.conf.auto") == 0) {
     log_printf(LOG_DEBUG, "Permission changed for resolve.conf.auto");
   }
-  if (!gateway) set_nameserver();
+  if (!as_gateway) set_nameserver();
   host().run("/etc/init.d/dnsmasq start");
 
   leds_green_blink();

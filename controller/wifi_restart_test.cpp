@@ -70,24 +70,26 @@ TEST_F(WifiRestart, RepeaterTakesItsMeshAddressByDhcpAndItsNameServerFromTheGate
   std::vector<std::string> e = effects();
   std::vector<std::string> shell;
   for (const std::string& line : e) {
-    if (line.rfind("run ", 0) == 0 || line.rfind("read ", 0) == 0 || line.rfind("sleep ", 0) == 0) shell.push_back(line);
+    if (line.rfind("run ", 0) == 0 || line.rfind("read ", 0) == 0 || line.rfind("sleep ", 0) == 0)
+      shell.push_back(line);
   }
-  EXPECT_EQ((std::vector<std::string>{
-                "run /etc/init.d/dnsmasq stop",
-                "run /etc/init.d/vlan stop",
-                "run /etc/init.d/network restart",
-                "run /etc/init.d/vlan start",
-                "sleep 30",
-                "run udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -n -i br-meship",
-                "read uci get dhcp.pub.ipaddr",
-                "read uci get dhcp.priv.ipaddr",
-                "run ifconfig br-pub 10.3.48.1 netmask 255.255.252.0 up",
-                "run ifconfig br-priv 10.3.52.1 netmask 255.255.252.0 up",
-                "run /etc/init.d/dnsmasq start",
-                "sleep 20",
-                "sleep 20",
-            }),
-            shell);
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "run /etc/init.d/dnsmasq stop",
+          "run /etc/init.d/vlan stop",
+          "run /etc/init.d/network restart",
+          "run /etc/init.d/vlan start",
+          "sleep 30",
+          "run udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -n -i br-meship",
+          "read uci get dhcp.pub.ipaddr",
+          "read uci get dhcp.priv.ipaddr",
+          "run ifconfig br-pub 10.3.48.1 netmask 255.255.252.0 up",
+          "run ifconfig br-priv 10.3.52.1 netmask 255.255.252.0 up",
+          "run /etc/init.d/dnsmasq start",
+          "sleep 20",
+          "sleep 20",
+      }),
+      shell);
   EXPECT_TRUE(fake.kills.empty());
   // The name server is written after the permission change, before dnsmasq starts.
   size_t permission = 0, nameserver = 0, dnsmasq = 0;

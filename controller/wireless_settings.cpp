@@ -35,10 +35,10 @@ TextField field(FixedText<N>& text) {
 struct TextSetting {
   int code;
   TextField (*stored)(WirelessSettings& w);
-  const char* message;  // printed before the change, or nullptr
-  bool message_line;    // puts (a line of its own) or printf (no line end)
-  const char* head;     // the uci command before the value...
-  const char* tail;     // ...and after it
+  const char* message;          // printed before the change, or nullptr
+  bool message_line;            // puts (a line of its own) or printf (no line end)
+  const char* head;             // the uci command before the value...
+  const char* tail;             // ...and after it
   const char* whole = nullptr;  // a value that must not be cut: its name
 };
 

@@ -82,9 +82,9 @@ TEST_F(Wireless, UnchangedOrAbsentValuesDoNothing) {
   apply("radio0.channel", "06");
   apply("radio0.country", "DE");
   apply("public.ssid", "Guest");
-  for (const char* key : {"radio0.channel", "radio0.country", "public.enabled", "public.hidden", "public.ssid",
-                          "private.enabled", "private.hidden", "private.ssid", "private.key", "enterprise",
-                          "server", "port"}) {
+  for (const char* key :
+       {"radio0.channel", "radio0.country", "public.enabled", "public.hidden", "public.ssid", "private.enabled",
+        "private.hidden", "private.ssid", "private.key", "enterprise", "server", "port"}) {
     apply(key, "");
   }
   EXPECT_TRUE(fake.commands.empty());
@@ -101,8 +101,9 @@ TEST_F(Wireless, PublicKeyAndItsEncryption) {
   fake.events.clear();
   reset_change_counts();
   apply("public.key", "newguestkey");
-  EXPECT_EQ((std::vector<std::string>{"uci set wireless.pub.key=newguestkey", "uci set wireless.pub.encryption=psk-mixed"}),
-            runs());
+  EXPECT_EQ(
+      (std::vector<std::string>{"uci set wireless.pub.key=newguestkey", "uci set wireless.pub.encryption=psk-mixed"}),
+      runs());
   EXPECT_EQ(2, changes());
   EXPECT_EQ("Found changes for public key\n", fake.stdout_text);
   // Same key while open again: only the encryption.
@@ -131,7 +132,7 @@ TEST_F(Wireless, EnterpriseWritesServerAndPortOnlyAfterTheSwitch) {
   EXPECT_EQ("", std::string(config.wireless.radius_server));
   config.wireless.enterprise = 1;
   fake.uci["wireless.priv.encryption"] = "psk-mixed";  // uci says otherwise: switch again
-  apply("server", "10.0.0.5");  // before the enterprise line: stored, not written
+  apply("server", "10.0.0.5");                         // before the enterprise line: stored, not written
   apply("port", "1812");
   EXPECT_TRUE(runs().empty());
   EXPECT_EQ("10.0.0.5", std::string(config.wireless.radius_server));
@@ -139,10 +140,10 @@ TEST_F(Wireless, EnterpriseWritesServerAndPortOnlyAfterTheSwitch) {
   apply("enterprise", "1");
   apply("server", "10.0.0.5");  // unchanged, but after the switch: written
   apply("port", "1813");
-  EXPECT_EQ((std::vector<std::string>{"uci set wireless.priv.encryption=mixed-wpa", "uci commit wireless",
-                                      "uci set wireless.priv.server=10.0.0.5\n",
-                                      "uci set wireless.priv.auth_port=1813\n"}),
-            runs());
+  EXPECT_EQ(
+      (std::vector<std::string>{"uci set wireless.priv.encryption=mixed-wpa", "uci commit wireless",
+                                "uci set wireless.priv.server=10.0.0.5\n", "uci set wireless.priv.auth_port=1813\n"}),
+      runs());
   EXPECT_EQ(
       "Found changes for WPA Enterprise server\n"
       "Found changes for WPA Enterprise Port\n"

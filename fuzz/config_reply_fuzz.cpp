@@ -40,9 +40,9 @@ NodeConfig baseline_config() {
 }
 
 void lay_out_node(FakeHost& h) {
-  h.uci = {{"dhcp.mesh.ipaddr", "10.3.56.1"},   {"dhcp.pub.ipaddr", "10.3.48.1"},
+  h.uci = {{"dhcp.mesh.ipaddr", "10.3.56.1"},     {"dhcp.pub.ipaddr", "10.3.48.1"},
            {"dhcp.pub.netmask", "255.255.252.0"}, {"dhcp.priv.ipaddr", "10.3.52.1"},
-           {"wireless.pub.encryption", "none"},  {"wireless.priv.encryption", "mixed-wpa"}};
+           {"wireless.pub.encryption", "none"},   {"wireless.priv.encryption", "mixed-wpa"}};
   h.write(kDefaults, "HS_LANIF=eth1\nHS_NETWORK=10.1.0.0\nHS_UAMLISTEN=10.1.0.1\n");
   h.write(kNodogConf, "GatewayInterface br-lan\nMaxClients 20\n");
   h.write(kCrontab, std::string(kOtherJob) + "0 3 * * 3  /sbin/do_reboot 93\n");
@@ -71,8 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The files that other programs read are whole or as they were.
   FUZZ_CHECK(h.exists(kDefaults) && h.exists(kNodogConf));
   FUZZ_CHECK(h.read(kCrontab).find(kOtherJob) == 0);
-  for (const char* f : {"/etc/chilli/defaults.tmp", "/etc/nodogsplash/nodogsplash.conf.tmp",
-                        "/etc/crontabs/root.tmp", "/tmp/.received.tmp"}) {
+  for (const char* f : {"/etc/chilli/defaults.tmp", "/etc/nodogsplash/nodogsplash.conf.tmp", "/etc/crontabs/root.tmp",
+                        "/tmp/.received.tmp"}) {
     FUZZ_CHECK(!h.exists(f));
   }
   return 0;

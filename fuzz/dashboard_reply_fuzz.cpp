@@ -10,12 +10,12 @@
 #include <cstring>
 #include <string>
 
-#include "watchdog/checks.h"
 #include "common/process_http.h"
 #include "common/reply_reader.h"
 #include "controller/custom_script.h"
 #include "fuzz/fuzz_support.h"
 #include "vouchercheck/voucher.h"
+#include "watchdog/checks.h"
 
 namespace {
 
@@ -74,15 +74,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int sock = replying_socket(reply, peer);
   if (sock < 0) return 0;
   switch (reader) {
-    case 0: check_paced(sock, ReplyForm::kController); break;
-    case 1: check_paced(sock, ReplyForm::kIfcounter); break;
-    case 2: FUZZ_CHECK(process_http(sock, "dash.test", "/serverping.php?fw=QX", kReplyCheck) <= 1); break;
+    case 0:
+      check_paced(sock, ReplyForm::kController);
+      break;
+    case 1:
+      check_paced(sock, ReplyForm::kIfcounter);
+      break;
+    case 2:
+      FUZZ_CHECK(process_http(sock, "dash.test", "/serverping.php?fw=QX", kReplyCheck) <= 1);
+      break;
     case 3:
       g_payload_seen = false;
       FUZZ_CHECK(process_http(sock, "dash.test", "/nodeid.php?hw=QX&mac=x", kNodeIdReply, take_payload) == 0);
       FUZZ_CHECK(g_payload_seen && g_payload_len < 5013);
       break;
-    case 4: FUZZ_CHECK(process_http_watchdog(sock, "dash.test", "/serverping.php?fw=QX") <= 1); break;
+    case 4:
+      FUZZ_CHECK(process_http_watchdog(sock, "dash.test", "/serverping.php?fw=QX") <= 1);
+      break;
     case 5:
       validate_voucher(sock, "voucher=x&mac=y&network=z", "dash.test");
       close(sock);

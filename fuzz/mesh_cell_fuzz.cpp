@@ -55,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int current = in.byte();
   g_fails = flags & 1;
   // Mostly the length of what came, sometimes anything at all.
-  int32_t claimed = static_cast<int32_t>(static_cast<uint32_t>(in.byte()) << 24 | in.byte() << 16 |
-                                         in.byte() << 8 | in.byte());
+  int32_t claimed =
+      static_cast<int32_t>(static_cast<uint32_t>(in.byte()) << 24 | in.byte() << 16 | in.byte() << 8 | in.byte());
   g_records = in.rest().substr(0, kBuffer);
   g_claimed_len = flags & 2 ? claimed : static_cast<int>(g_records.size());
   int found = scan_for_mesh_cell(&kFuzzBackend, "mesh0", current);

@@ -95,9 +95,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int reader = in.byte() % 3;
   std::string text = in.rest();
   switch (reader) {
-    case 0: check_meminfo(h, text); break;
-    case 1: check_loadavg(h, text); break;
-    default: check_uptime_flag(h, text); break;
+    case 0:
+      check_meminfo(h, text);
+      break;
+    case 1:
+      check_loadavg(h, text);
+      break;
+    default:
+      check_uptime_flag(h, text);
+      break;
   }
   return 0;
 }

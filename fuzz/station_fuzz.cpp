@@ -3,11 +3,11 @@
 // stay bounded and terminated whatever the attributes claim.
 #include <cstring>
 
-#include "reporters/clientscout_program.h"
-#include "controller/program.h"
 #include "common/station_dump.h"
+#include "controller/program.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/nl_bytes.h"
+#include "reporters/clientscout_program.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeHost& h = fuzz_host();

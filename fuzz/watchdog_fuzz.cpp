@@ -101,9 +101,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   int reader = in.byte() % 3;
   switch (reader) {
-    case 0: check_nat_listing(h, in.rest()); break;
-    case 1: check_pid_file(h, in.rest()); break;
-    default: check_sweep(h, in); break;
+    case 0:
+      check_nat_listing(h, in.rest());
+      break;
+    case 1:
+      check_pid_file(h, in.rest());
+      break;
+    default:
+      check_sweep(h, in);
+      break;
   }
   return 0;
 }

@@ -5,11 +5,11 @@
 #include "common/host.h"
 #include "common/leds.h"
 #include "common/output.h"
+#include "common/profile.h"
 #include "common/runner.h"
 #include "common/services.h"
 #include "common/text.h"
 #include "mesh/gateway_check.h"
-#include "common/profile.h"
 #include "mesh/node_identity.h"
 #include "mesh/role.h"
 
@@ -20,10 +20,10 @@ int try_channel(int channel) {
   set_uci_config(command);
   commit_uci_config("wireless");
 
-  _vlan(1);
+  service::_vlan(1);
   host().run("/etc/init.d/network restart");
   host().sleep(20);
-  _vlan(0);
+  service::_vlan(0);
   host().sleep(20);
 
   out_line("Running Test to check the batman gateway");

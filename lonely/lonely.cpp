@@ -2,11 +2,11 @@
 
 #include "common/host.h"
 #include "common/leds.h"
+#include "common/profile.h"
 #include "common/services.h"
 #include "common/state_flags.h"
 #include "lonely/channel_search.h"
 #include "mesh/gateway_check.h"
-#include "common/profile.h"
 #include "mesh/node_identity.h"
 #include "mesh/role.h"
 
@@ -19,7 +19,7 @@ void settle_and_probe() {
 }
 
 int join_mesh() {
-  if (vlan != 1) _vlan(0);
+  if (vlan != 1) service::_vlan(0);
   // An uplink or a running mesh client: nothing to search for.
   if (elink || mesh) return 0;
 

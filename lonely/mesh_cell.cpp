@@ -18,8 +18,7 @@ constexpr size_t kScanBufferSize = 24 * 1024;
 bool is_mesh_cell(const scan_entry& e) {
   if (e.mode != kModeAdHoc) return false;
   FixedText<18> bssid;
-  bssid.format("%02X:%02X:%02X:%02X:%02X:%02X", e.bssid[0], e.bssid[1], e.bssid[2], e.bssid[3], e.bssid[4],
-               e.bssid[5]);
+  bssid.format("%02X:%02X:%02X:%02X:%02X:%02X", e.bssid[0], e.bssid[1], e.bssid[2], e.bssid[3], e.bssid[4], e.bssid[5]);
   if (bssid != kMeshCellBssid) return false;
   // Names are compared as printed, quotes included; a hidden name prints as unknown.
   FixedText<35> name;
@@ -49,8 +48,8 @@ int scan_for_mesh_cell(const scan_backend_ops* backend, const char* ifname, int 
     return -1;
   }
   // A backend never reports more than the buffer holds; trust it no further.
-  size_t count = (static_cast<size_t>(len) < sizeof(records) ? static_cast<size_t>(len) : sizeof(records)) /
-                 sizeof(scan_entry);
+  size_t count =
+      (static_cast<size_t>(len) < sizeof(records) ? static_cast<size_t>(len) : sizeof(records)) / sizeof(scan_entry);
   for (size_t i = 0; i < count; ++i) {
     scan_entry e;
     memcpy(&e, records + i * sizeof(scan_entry), sizeof(e));

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/testing/fake_host.h"
-#include "lonely/testing/stand_in_scan.h"
 #include "common/testing/fake_kernel.h"
+#include "lonely/testing/stand_in_scan.h"
 #include "lonely/testing/stand_in_supplicant.h"
 
 namespace {
@@ -37,7 +37,10 @@ TEST_F(MeshCell, TheFirstAdHocMeshCellOnAnotherChannelWins) {
     std::string printed;
   };
   const std::vector<Case> cases = {
-      {"the cell on 6 while the radio is on 11", {cell(kCell, "mesh", kModeAdHoc, 6)}, 11, 6,
+      {"the cell on 6 while the radio is on 11",
+       {cell(kCell, "mesh", kModeAdHoc, 6)},
+       11,
+       6,
        "Found BSSID on Channel: 6\n"},
       {"the cell only on the current channel", {cell(kCell, "mesh", kModeAdHoc, 11)}, 11, 0, ""},
       {"another name", {cell(kCell, "mesh2", kModeAdHoc, 6)}, 11, 0, ""},
@@ -48,7 +51,9 @@ TEST_F(MeshCell, TheFirstAdHocMeshCellOnAnotherChannelWins) {
       {"list order decides, not the signal",
        {cell(kCell, "mesh", kModeAdHoc, 11), cell("00:11:22:33:44:55", "mesh", kModeAdHoc, 3),
         cell(kCell, "mesh", kModeAdHoc, 1), cell(kCell, "mesh", kModeAdHoc, 6)},
-       11, 1, "Found BSSID on Channel: 1\n"},
+       11,
+       1,
+       "Found BSSID on Channel: 1\n"},
       {"channel auto (0)", {cell(kCell, "mesh", kModeAdHoc, 6)}, 0, 6, "Found BSSID on Channel: 6\n"},
   };
   for (const Case& c : cases) {
@@ -97,8 +102,9 @@ TEST_F(MeshCell, CellsHeardThroughTheSupplicantAreNeverTakenForTheAdHocCell) {
     if (request == "ATTACH") return {"OK\n"};
     if (request == "SCAN") return {"OK\n", "<2>CTRL-EVENT-SCAN-RESULTS "};
     if (request == "SCAN_RESULTS") {
-      return {"bssid / frequency / signal level / flags / ssid\n"
-              "02:ca:fe:ca:ca:40\t2437\t-60\t[IBSS]\tmesh\n"};
+      return {
+          "bssid / frequency / signal level / flags / ssid\n"
+          "02:ca:fe:ca:ca:40\t2437\t-60\t[IBSS]\tmesh\n"};
     }
     return {"UNKNOWN COMMAND\n"};
   });

@@ -189,13 +189,13 @@ int multicast_group_handler(nl_msg* msg, void* arg) {
   GroupQuery& q = *static_cast<GroupQuery*>(arg);
   static const NlPolicy<CTRL_ATTR_MCAST_GROUPS> top =
       NlPolicy<CTRL_ATTR_MCAST_GROUPS>().set(CTRL_ATTR_MCAST_GROUPS, NLA_NESTED);
-  static const NlPolicy<CTRL_ATTR_MCAST_GRP_ID> group = NlPolicy<CTRL_ATTR_MCAST_GRP_ID>()
-                                                            .set(CTRL_ATTR_MCAST_GRP_NAME, NLA_STRING)
-                                                            .set(CTRL_ATTR_MCAST_GRP_ID, NLA_U32);
+  static const NlPolicy<CTRL_ATTR_MCAST_GRP_ID> group =
+      NlPolicy<CTRL_ATTR_MCAST_GRP_ID>().set(CTRL_ATTR_MCAST_GRP_NAME, NLA_STRING).set(CTRL_ATTR_MCAST_GRP_ID, NLA_U32);
   genlmsghdr* gnlh = genl_header(msg);
   nlattr* tb[CTRL_ATTR_MCAST_GROUPS + 1];
-  if (!gnlh || parse_attributes(tb, CTRL_ATTR_MCAST_GROUPS, genlmsg_attrdata(gnlh, 0),
-                                genlmsg_attrlen(gnlh, 0), top.rules) < 0 ||
+  if (!gnlh ||
+      parse_attributes(tb, CTRL_ATTR_MCAST_GROUPS, genlmsg_attrdata(gnlh, 0), genlmsg_attrlen(gnlh, 0), top.rules) <
+          0 ||
       !tb[CTRL_ATTR_MCAST_GROUPS] || !nested_list_ok(tb[CTRL_ATTR_MCAST_GROUPS], 0)) {
     return NL_SKIP;
   }

@@ -49,9 +49,9 @@ long elapsed_ms(const timespec& start) {
 TEST(RequestTarget, RadiosByNumberInterfacesByIndex) {
   const std::string lo = "ifindex " + std::to_string(if_nametoindex("lo"));
   const std::pair<const char*, std::string> cases[] = {
-      {"phy0", "wiphy 0"},  {"radio12", "wiphy 12"}, {"lo", lo},           {"mon.lo", lo},
-      {"nosuch0", "refused"}, {"radiox", "refused"},  {"radio", "refused"}, {"phy1a", "refused"},
-      {"radio99999999999", "refused"},
+      {"phy0", "wiphy 0"},  {"radio12", "wiphy 12"}, {"lo", lo},
+      {"mon.lo", lo},       {"nosuch0", "refused"},  {"radiox", "refused"},
+      {"radio", "refused"}, {"phy1a", "refused"},    {"radio99999999999", "refused"},
   };
   for (const auto& [name, attr] : cases) EXPECT_EQ(attr, target(name)) << name;
 }

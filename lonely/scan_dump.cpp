@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kTopMaxType = NL80211_ATTR_BSS;
 constexpr int kBssMaxType = NL80211_BSS_BEACON_IES;
-constexpr uint16_t kCapabilityIbss = 1 << 1;     // an independent (ad-hoc) cell
+constexpr uint16_t kCapabilityIbss = 1 << 1;  // an independent (ad-hoc) cell
 constexpr uint16_t kCapabilityPrivacy = 1 << 4;
 
 const NlPolicy<kTopMaxType>& top_policy() {
@@ -45,8 +45,7 @@ int scan_dump_entry(nl_msg* msg, void* arg) {
   if (!gnlh) return NL_SKIP;
   nlattr* tb[kTopMaxType + 1];
   nlattr* bss[kBssMaxType + 1];
-  if (parse_attributes(tb, kTopMaxType, genlmsg_attrdata(gnlh, 0), genlmsg_attrlen(gnlh, 0),
-                       top_policy().rules) < 0 ||
+  if (parse_attributes(tb, kTopMaxType, genlmsg_attrdata(gnlh, 0), genlmsg_attrlen(gnlh, 0), top_policy().rules) < 0 ||
       !tb[NL80211_ATTR_BSS] || parse_nested(bss, kBssMaxType, tb[NL80211_ATTR_BSS], bss_policy().rules) < 0 ||
       !bss[NL80211_BSS_BSSID]) {
     return NL_SKIP;

@@ -41,8 +41,8 @@ std::string text(const scan_entry& e) {
   char buf[200];
   snprintf(buf, sizeof(buf),
            "%02x:%02x:%02x:%02x:%02x:%02x \"%s\" mode=%d ch=%u signal=%d quality=%u/%u crypto=%u,%u,%u,%u,%u,%u",
-           e.bssid[0], e.bssid[1], e.bssid[2], e.bssid[3], e.bssid[4], e.bssid[5], e.ssid, e.mode, e.channel,
-           e.signal, e.quality, e.quality_max, e.crypto.enabled, e.crypto.wpa_version, e.crypto.group_ciphers,
+           e.bssid[0], e.bssid[1], e.bssid[2], e.bssid[3], e.bssid[4], e.bssid[5], e.ssid, e.mode, e.channel, e.signal,
+           e.quality, e.quality_max, e.crypto.enabled, e.crypto.wpa_version, e.crypto.group_ciphers,
            e.crypto.pair_ciphers, e.crypto.auth_suites, e.crypto.auth_algs);
   return buf;
 }
@@ -86,7 +86,8 @@ TEST(ScanDumpEntry, CellsFromReplies) {
   weak.mbm = -12000;
   const Case cases[] = {
       {"ad-hoc cell", adhoc, "02:ca:fe:ca:ca:40 \"mesh\" mode=2 ch=6 signal=-65 quality=45/70 crypto=0,0,0,0,0,0"},
-      {"access point with RSN", rsn, "02:ca:fe:ca:ca:40 \"\" mode=1 ch=36 signal=-30 quality=70/70 crypto=1,2,16,16,4,0"},
+      {"access point with RSN", rsn,
+       "02:ca:fe:ca:ca:40 \"\" mode=1 ch=36 signal=-30 quality=70/70 crypto=1,2,16,16,4,0"},
       {"privacy without WPA is WEP", wep,
        "02:ca:fe:ca:ca:40 \"mesh\" mode=1 ch=14 signal=-95 quality=15/70 crypto=1,0,0,34,0,3"},
       {"a weak cell", weak, "02:ca:fe:ca:ca:40 \"mesh\" mode=1 ch=1 signal=-120 quality=0/70 crypto=0,0,0,0,0,0"},
@@ -102,11 +103,18 @@ TEST(ScanDumpEntry, MalformedRepliesAreSkipped) {
   const Case cases[] = {
       {"no BSS", [](NlMessage& m) { m.u32(NL80211_ATTR_IFINDEX, 3); }},
       {"no BSSID", [](NlMessage& m) { m.begin(NL80211_ATTR_BSS).u32(NL80211_BSS_FREQUENCY, 2412).end(); }},
-      {"a four-byte BSSID", [](NlMessage& m) { m.begin(NL80211_ATTR_BSS).bytes(NL80211_BSS_BSSID, {1, 2, 3, 4}).end(); }},
+      {"a four-byte BSSID",
+       [](NlMessage& m) {
+         m.begin(NL80211_ATTR_BSS).bytes(NL80211_BSS_BSSID, {1, 2, 3, 4}).end();
+       }},
       {"a one-byte capability",
-       [](NlMessage& m) { m.begin(NL80211_ATTR_BSS).mac(NL80211_BSS_BSSID, kCell).u8(NL80211_BSS_CAPABILITY, 2).end(); }},
+       [](NlMessage& m) {
+         m.begin(NL80211_ATTR_BSS).mac(NL80211_BSS_BSSID, kCell).u8(NL80211_BSS_CAPABILITY, 2).end();
+       }},
       {"a two-byte frequency",
-       [](NlMessage& m) { m.begin(NL80211_ATTR_BSS).mac(NL80211_BSS_BSSID, kCell).u16(NL80211_BSS_FREQUENCY, 2412).end(); }},
+       [](NlMessage& m) {
+         m.begin(NL80211_ATTR_BSS).mac(NL80211_BSS_BSSID, kCell).u16(NL80211_BSS_FREQUENCY, 2412).end();
+       }},
       {"elements running past the nest",
        [](NlMessage& m) {
          m.begin(NL80211_ATTR_BSS).mac(NL80211_BSS_BSSID, kCell).bytes(NL80211_BSS_INFORMATION_ELEMENTS, kMeshName);

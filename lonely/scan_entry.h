@@ -22,8 +22,8 @@ enum : uint8_t { kSuiteNone = 1, kSuite8021x = 2, kSuitePsk = 4 };
 enum : uint8_t { kAuthOpen = 1, kAuthShared = 2 };
 
 struct scan_crypto {
-  uint8_t enabled;        // 0 or 1
-  uint8_t wpa_version;    // 1 WPA, 2 WPA2, 3 both
+  uint8_t enabled;      // 0 or 1
+  uint8_t wpa_version;  // 1 WPA, 2 WPA2, 3 both
   uint8_t group_ciphers;
   uint8_t pair_ciphers;
   uint8_t auth_suites;

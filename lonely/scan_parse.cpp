@@ -14,33 +14,38 @@ constexpr uint8_t kWpaVendorType = 1;
 constexpr size_t kSuiteSize = 4;  // OUI and type
 constexpr size_t kSsidMax = 32;
 
-bool known_oui(const uint8_t* suite) {
-  return memcmp(suite, kWpaOui, 3) == 0 || memcmp(suite, kRsnOui, 3) == 0;
-}
+bool known_oui(const uint8_t* suite) { return memcmp(suite, kWpaOui, 3) == 0 || memcmp(suite, kRsnOui, 3) == 0; }
 
 uint8_t cipher_bit(const uint8_t* suite) {
   if (!known_oui(suite)) return 0;
   switch (suite[3]) {
-    case 1: return kCipherWep40;
-    case 2: return kCipherTkip;
-    case 4: return kCipherCcmp;
-    case 5: return kCipherWep104;
-    default: return 0;
+    case 1:
+      return kCipherWep40;
+    case 2:
+      return kCipherTkip;
+    case 4:
+      return kCipherCcmp;
+    case 5:
+      return kCipherWep104;
+    default:
+      return 0;
   }
 }
 
 uint8_t key_management_bit(const uint8_t* suite) {
   if (!known_oui(suite)) return 0;
   switch (suite[3]) {
-    case 1: return kSuite8021x;
-    case 2: return kSuitePsk;
-    default: return 0;
+    case 1:
+      return kSuite8021x;
+    case 2:
+      return kSuitePsk;
+    default:
+      return 0;
   }
 }
 
 // One suite list at p: false when its count does not fit in what is left.
-bool read_suite_list(const uint8_t*& p, size_t& left, uint8_t (*bit)(const uint8_t*),
-                     uint8_t& mask) {
+bool read_suite_list(const uint8_t*& p, size_t& left, uint8_t (*bit)(const uint8_t*), uint8_t& mask) {
   size_t count = static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8;  // little-endian
   size_t size = 2 + count * kSuiteSize;
   if (size > left) return false;
@@ -66,8 +71,7 @@ uint8_t signal_quality(int signal) {
   return static_cast<uint8_t>(signal + 110);
 }
 
-void iwinfo_parse_rsn(scan_crypto* c, const uint8_t* data, size_t len, uint8_t default_cipher,
-                      uint8_t default_suite) {
+void iwinfo_parse_rsn(scan_crypto* c, const uint8_t* data, size_t len, uint8_t default_cipher, uint8_t default_suite) {
   // Version (2 bytes), then the group suite.
   if (len < 2 + kSuiteSize) {
     c->group_ciphers |= default_cipher;

@@ -67,14 +67,10 @@ struct FlagBit {
   uint8_t bit;
 };
 const FlagBit kFlagBits[] = {
-    {"PSK", &scan_crypto::auth_suites, kSuitePsk},
-    {"802.1X", &scan_crypto::auth_suites, kSuite8021x},
-    {"EAP", &scan_crypto::auth_suites, kSuite8021x},
-    {"WPA-NONE", &scan_crypto::auth_suites, kSuiteNone},
-    {"TKIP", &scan_crypto::pair_ciphers, kCipherTkip},
-    {"CCMP", &scan_crypto::pair_ciphers, kCipherCcmp},
-    {"WEP-40", &scan_crypto::pair_ciphers, kCipherWep40},
-    {"WEP-104", &scan_crypto::pair_ciphers, kCipherWep104},
+    {"PSK", &scan_crypto::auth_suites, kSuitePsk},        {"802.1X", &scan_crypto::auth_suites, kSuite8021x},
+    {"EAP", &scan_crypto::auth_suites, kSuite8021x},      {"WPA-NONE", &scan_crypto::auth_suites, kSuiteNone},
+    {"TKIP", &scan_crypto::pair_ciphers, kCipherTkip},    {"CCMP", &scan_crypto::pair_ciphers, kCipherCcmp},
+    {"WEP-40", &scan_crypto::pair_ciphers, kCipherWep40}, {"WEP-104", &scan_crypto::pair_ciphers, kCipherWep104},
 };
 
 }  // namespace

@@ -23,8 +23,8 @@ std::string text(const scan_crypto& c) {
 std::string text(const scan_entry& e) {
   char buf[200];
   snprintf(buf, sizeof(buf), "%02x:%02x:%02x:%02x:%02x:%02x \"%s\" mode=%d ch=%u signal=%d quality=%u/%u crypto=%s",
-           e.bssid[0], e.bssid[1], e.bssid[2], e.bssid[3], e.bssid[4], e.bssid[5], e.ssid, e.mode, e.channel,
-           e.signal, e.quality, e.quality_max, text(e.crypto).c_str());
+           e.bssid[0], e.bssid[1], e.bssid[2], e.bssid[3], e.bssid[4], e.bssid[5], e.ssid, e.mode, e.channel, e.signal,
+           e.quality, e.quality_max, text(e.crypto).c_str());
   return buf;
 }
 
@@ -84,7 +84,9 @@ TEST(SupplicantResults, LinesBecomeMasterRecords) {
                             "00:11:22:33:44:55\t5180\t-95\t[WPA2-PSK-CCMP][ESS]\tmy home net\n"
                             "00:11:22:33:44:66\t2412\t-30\t[ESS]\t\n"
                             "just garbage\n"
-                            "00:11:22:33:44:77\t2484\t20\t[ESS]\t" + std::string(40, 'n') + "\n"
+                            "00:11:22:33:44:77\t2484\t20\t[ESS]\t" +
+                            std::string(40, 'n') +
+                            "\n"
                             "00:11:22:33:44:88\t2412\t-50\t[ESS]\tcut off";
   alignas(scan_entry) char buf[10 * sizeof(scan_entry)];
   ScanCursor out(buf, sizeof(buf));

@@ -65,7 +65,7 @@ int dhcp_config(int role) {
 }
 
 int dnsmasq_config(int role) {
-  _dnsmasq(1);
+  service::_dnsmasq(1);
   if (role == kRoleGateway || role == kRoleRepeater) dhcp_config(role);
-  return _dnsmasq(0);
+  return service::_dnsmasq(0);
 }

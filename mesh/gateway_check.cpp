@@ -3,11 +3,11 @@
 #include "common/endpoints.h"
 #include "common/host.h"
 #include "common/process_http.h"
+#include "common/profile.h"
 #include "common/shell_quote.h"
 #include "common/text.h"
-#include "mesh/gateway_table.h"
-#include "common/profile.h"
 #include "common/transport.h"
+#include "mesh/gateway_table.h"
 
 namespace {
 

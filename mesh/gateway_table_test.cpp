@@ -60,7 +60,8 @@ TEST(CountGateways, TailOfAnOverlongLineIsNotALineOfItsOwn) {
   ScopedHost scope(fake);
   // The kernel's header can be long; its end names the mesh MAC.
   std::string header = std::string(300, '-') + " MainIF/MAC: mesh0/02:ca:fe:00:00:01 (bat0)]\n";
-  fake.write(kGatewayTable, header + "=> 02:ca:fe:ca:ca:40 (255)\n" + "=>" + std::string(270, ' ') + "02:ca:fe:00:00:02\n");
+  fake.write(kGatewayTable,
+             header + "=> 02:ca:fe:ca:ca:40 (255)\n" + "=>" + std::string(270, ' ') + "02:ca:fe:00:00:02\n");
   EXPECT_EQ(1, count_gateways());
   EXPECT_EQ("Second\nFound valid Gateway\n", fake.stdout_text);
 }

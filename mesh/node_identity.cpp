@@ -8,9 +8,9 @@
 #include "common/netif.h"
 #include "common/output.h"
 #include "common/process_http.h"
+#include "common/profile.h"
 #include "common/runner.h"
 #include "common/text.h"
-#include "common/profile.h"
 #include "common/transport.h"
 
 const PlannedBridge kPlannedBridges[3] = {
@@ -65,8 +65,8 @@ bool store_identity(const char* reply) {
   int block = 12 * (who.id - 1);
   for (const PlannedBridge& b : kPlannedBridges) {
     command.clear();
-    command.format("uci set dhcp.%s.ipaddr=10.%d.%d.1;uci set dhcp.%s.netmask=255.255.252.0", b.section,
-                   who.network, block + b.offset, b.section);
+    command.format("uci set dhcp.%s.ipaddr=10.%d.%d.1;uci set dhcp.%s.netmask=255.255.252.0", b.section, who.network,
+                   block + b.offset, b.section);
     set_uci_config(command);
   }
   commit_uci_config("dhcp");

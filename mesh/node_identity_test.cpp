@@ -76,9 +76,22 @@ TEST_F(NodeIdentityTest, PaddedRepliesAreReadAsAtoiReadsThem) {
 
 TEST_F(NodeIdentityTest, RepliesThatAreNotAnIdentityWithinThePlanStoreNothing) {
   const std::vector<std::string> replies = {
-      "",      "5:3",     "5:3:17:9", "0:3:17",         "22:3:17",   "5:256:17", "a:3:17",
-      "5:3:x", "5:3:17x", "-1:3:17",  "5:3:1234567890", "5:3:- 17", "5: 3 4:17", "Not found",
-      "<html><body>502 Bad Gateway</body></html>", ":::",
+      "",
+      "5:3",
+      "5:3:17:9",
+      "0:3:17",
+      "22:3:17",
+      "5:256:17",
+      "a:3:17",
+      "5:3:x",
+      "5:3:17x",
+      "-1:3:17",
+      "5:3:1234567890",
+      "5:3:- 17",
+      "5: 3 4:17",
+      "Not found",
+      "<html><body>502 Bad Gateway</body></html>",
+      ":::",
   };
   for (const std::string& reply : replies) {
     SCOPED_TRACE(reply);

@@ -53,9 +53,17 @@ TEST_F(PortsenseNode, WiredNodeOnFirstBoot) {
   EXPECT_EQ(0, run_portsense());
 
   const std::vector<std::string> expected = {
-      kWaiting, "sleep 10", kWaiting, "sleep 10", kWaiting, "sleep 10", kWaiting, "sleep 10",
+      kWaiting,
+      "sleep 10",
+      kWaiting,
+      "sleep 10",
+      kWaiting,
+      "sleep 10",
+      kWaiting,
+      "sleep 10",
       "run /etc/init.d/vlan start",  // the forced start on the fourth pass
-      kWaiting, "sleep 10",
+      kWaiting,
+      "sleep 10",
       "led red:link1 default-on",
       "out Check Internet Connectivity\n",
       "read " + kBatmanMode,
@@ -79,8 +87,12 @@ TEST_F(PortsenseNode, WiredNodeOnFirstBoot) {
       "run uci commit node",
       "run " + kMasquerade[0],
       "run " + kMasquerade[1],
-      "led green:link3 timer", "sleep 20", "led green:link3 delay_off 1500",
-      "led green:link4 timer", "sleep 20", "led green:link4 delay_off 1500",
+      "led green:link3 timer",
+      "sleep 20",
+      "led green:link3 delay_off 1500",
+      "led green:link4 timer",
+      "sleep 20",
+      "led green:link4 delay_off 1500",
       "led red:link1 none",
       "sleep 5",
   };
@@ -108,11 +120,22 @@ TEST_F(PortsenseNode, AfterSixMinutesTheNodeStartsTheVlansOnceBat0Exists) {
   };
   EXPECT_EQ(0, run_portsense());
   const std::vector<std::string> expected = {
-      kWaiting, "run /etc/init.d/vlan start", "out vlan configuratio failed\n", "sleep 10",
-      kWaiting, "run /etc/init.d/vlan start", "out vlan configuratio failed\n", "sleep 10",
-      kWaiting, "run /etc/init.d/vlan start", "out vlan configuration completed\n", "sleep 10",
-      kWaiting, "sleep 10", "run /etc/init.d/vlan start",  // the fourth pass starts them regardless
-      "sleep 5",  // a repeater without cable: nothing else
+      kWaiting,
+      "run /etc/init.d/vlan start",
+      "out vlan configuratio failed\n",
+      "sleep 10",
+      kWaiting,
+      "run /etc/init.d/vlan start",
+      "out vlan configuratio failed\n",
+      "sleep 10",
+      kWaiting,
+      "run /etc/init.d/vlan start",
+      "out vlan configuration completed\n",
+      "sleep 10",
+      kWaiting,
+      "sleep 10",
+      "run /etc/init.d/vlan start",  // the fourth pass starts them regardless
+      "sleep 5",                     // a repeater without cable: nothing else
   };
   EXPECT_EQ(expected, effects(kKinds));
 }
@@ -142,13 +165,16 @@ TEST_F(PortsenseNode, LostCableWithAGatewayInReachMakesARepeater) {
   create_vlans();
   EXPECT_EQ(0, run_portsense());
   const std::vector<std::string> expected =
-      std::vector<std::string>{"led green:link3 none", "led green:link4 none", "led red:link1 default-on",
+      std::vector<std::string>{"led green:link3 none",
+                               "led green:link4 none",
+                               "led red:link1 default-on",
                                "out Found valid Gateway\n",
                                "run /usr/sbin/batctl ping -c 4 02:ca:fe:ca:ca:01 >> /dev/null",
-                               "run /etc/init.d/vlan stop", "run /etc/init.d/network restart",
-                               "run /etc/init.d/vlan start", "sleep 20"} +
-      role_switch(1, "batctl gw client") + green_blink(20) +
-      std::vector<std::string>{"led red:link1 none", "sleep 5"};
+                               "run /etc/init.d/vlan stop",
+                               "run /etc/init.d/network restart",
+                               "run /etc/init.d/vlan start",
+                               "sleep 20"} +
+      role_switch(1, "batctl gw client") + green_blink(20) + std::vector<std::string>{"led red:link1 none", "sleep 5"};
   EXPECT_EQ(expected, effects(kKinds));
   EXPECT_EQ("nameserver 10.3.56.1", fake.read("/tmp/resolv.conf.auto"));
   EXPECT_NE(std::string::npos, fake.stdout_text.find("Found valid Gateway\n10.3.56.1\n"));

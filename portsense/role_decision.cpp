@@ -3,10 +3,10 @@
 #include "common/host.h"
 #include "common/leds.h"
 #include "common/output.h"
+#include "common/profile.h"
 #include "common/services.h"
 #include "common/state_flags.h"
 #include "mesh/gateway_check.h"
-#include "common/profile.h"
 #include "mesh/node_identity.h"
 #include "mesh/role.h"
 
@@ -72,9 +72,9 @@ int settle_role() {
 }
 
 void restart_network() {
-  _vlan(1);
+  service::_vlan(1);
   host().run("/etc/init.d/network restart");
-  _vlan(0);
+  service::_vlan(0);
   host().sleep(20);
 }
 

@@ -65,8 +65,8 @@ TEST_F(RoleDecision, CablePluggedIntoARepeaterMakesItTheGateway) {
   fake.outputs[kBatmanMode] = "client\n";
   fake.write("/var/run/udhcpc-br-meship.pid", "2345\n");
   fake.add_process(2345, "udhcpc", 'S');
-  EXPECT_EQ((kGreenOff + kRedOn + std::vector<std::string>{"out Link detected on ethernet port\n"} +
-             kRestartNetwork + role_switch(0, "batctl gw server") + green_blink(20) + kRedOff),
+  EXPECT_EQ((kGreenOff + kRedOn + std::vector<std::string>{"out Link detected on ethernet port\n"} + kRestartNetwork +
+             role_switch(0, "batctl gw server") + green_blink(20) + kRedOff),
             decide(1, 1));
   EXPECT_EQ((std::vector<std::pair<pid_t, int>>{{2345, SIGUSR2}, {2345, SIGKILL}}), fake.kills);
   EXPECT_FALSE(fake.exists("/var/run/udhcpc-br-meship.pid"));

@@ -17,12 +17,12 @@ void wait_for_vlan() {
       if (if_status("bat0") == -1) {
         out_line("Waiting to register the bat0 interface");
       } else {
-        int r = _vlan(0);
+        int r = service::_vlan(0);
         if (r == 0) out_line("vlan configuration completed");
         if (r == 1) out_line("vlan configuratio failed");
       }
     }
     host().sleep(10);
-    if (++vlan_wait_counter == kForcedVlanStartPass) _vlan(0);
+    if (++vlan_wait_counter == kForcedVlanStartPass) service::_vlan(0);
   }
 }

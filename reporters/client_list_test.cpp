@@ -106,8 +106,7 @@ TEST_F(ClientList, ALongerListLosesWholeRecordsFromItsEnd) {
   std::string sent = decoded(field(request, "data="));
   size_t whole = room / 120 * 120;
   EXPECT_EQ(list.substr(0, whole), sent);
-  EXPECT_EQ((std::vector<std::string>{"Client list too long: sending its first " + std::to_string(whole) +
-                                      " bytes"}),
+  EXPECT_EQ((std::vector<std::string>{"Client list too long: sending its first " + std::to_string(whole) + " bytes"}),
             logs(LOG_INFO));
   EXPECT_EQ(0, config.empty_sent);
 }

@@ -2,7 +2,6 @@
 // "Empty" rule, the request the dashboard receives, and an identity that
 // turns up late. The station dump is a stand-in that writes records the way
 // the real one does.
-#include "reporters/clientscout_program.h"
 #include "reporters/clientscout.h"
 
 #include <errno.h>
@@ -16,6 +15,7 @@
 
 #include "common/build_config.h"
 #include "common/station_format.h"
+#include "reporters/clientscout_program.h"
 #include "reporters/report_test_support.h"
 
 namespace {
@@ -30,8 +30,10 @@ class Clientscout : public ReportTest {
     ReportTest::SetUp();
     set_profile(kClientscoutProfile);
     fake.hosts[DASHBOARD_HOST] = "127.0.0.1";
-    fake.uci = {{"wireless.pub.disabled", "0"}, {"wireless.pub.hidden", "0"},
-                {"wireless.priv.disabled", "0"}, {"wireless.priv.hidden", "0"}};
+    fake.uci = {{"wireless.pub.disabled", "0"},
+                {"wireless.pub.hidden", "0"},
+                {"wireless.priv.disabled", "0"},
+                {"wireless.priv.hidden", "0"}};
   }
   // The dashboard answers every report unless a test scripts otherwise.
   void start(bool answering = true) {
@@ -64,12 +66,9 @@ TEST_F(Clientscout, BothOptionsMustBeZeroForAnInterfaceToBeDumped) {
     const char* printed;
   };
   const Case cases[] = {
-      {"0", "0", 0, "Get Station list of pub\n"},
-      {"0", nullptr, 1, "Failed to get the output\n"},
-      {nullptr, "0", 1, "Failed to get the output\n"},
-      {"1", "0", 1, "Inerface pub: Disabled\n"},
-      {"1", nullptr, 1, "Inerface pub: Disabled\n"},
-      {"0", "1", 1, ""},
+      {"0", "0", 0, "Get Station list of pub\n"},      {"0", nullptr, 1, "Failed to get the output\n"},
+      {nullptr, "0", 1, "Failed to get the output\n"}, {"1", "0", 1, "Inerface pub: Disabled\n"},
+      {"1", nullptr, 1, "Inerface pub: Disabled\n"},   {"0", "1", 1, ""},
       {"abc", "no", 0, "Get Station list of pub\n"},  // no number: 0
       {"2x", "0", 1, "Inerface pub: Disabled\n"},
   };
@@ -133,7 +132,8 @@ TEST_F(Clientscout, TheDashboardReceivesTheFormWithItsLength) {
   // 24 for the MAC's base64, 48 for the list's, 9 for "id=" and "&data=".
   EXPECT_EQ(std::string("POST /client.php HTTP/1.0\r\nHost: ") + DASHBOARD_HOST +
                 "\r\nContent-type: application/x-www-form-urlencoded\r\nContent-length: 81\r\n\r\n"
-                "id=" + kEncodedMac + "&data=bWFjPTAwOjExOjIyOjMzOjQ0OjU1O3J4PTUxMjt0eD0zMDAK",
+                "id=" +
+                kEncodedMac + "&data=bWFjPTAwOjExOjIyOjMzOjQ0OjU1O3J4PTUxMjt0eD0zMDAK",
             dashboard.request(0));
   // The reply is printed; the records stay in the file until the next cycle.
   EXPECT_NE(std::string::npos, fake.stdout_text.find(kReply));
@@ -161,8 +161,7 @@ TEST_F(Clientscout, AnUnresolvableHostMeansNoConnection) {
   fake.hosts.clear();
   start();
   cycle();
-  EXPECT_EQ(std::string(" gethostbyname error for host: ") + DASHBOARD_HOST + ": Unknown host",
-            fake.stderr_text);
+  EXPECT_EQ(std::string(" gethostbyname error for host: ") + DASHBOARD_HOST + ": Unknown host", fake.stderr_text);
   EXPECT_EQ(0u, dashboard.connections());
   // "Empty" counts as sent; a list is tried again in the next cycle.
   cycle();
@@ -177,8 +176,7 @@ TEST_F(Clientscout, AnUnresolvableHostMeansNoConnection) {
 TEST_F(Clientscout, AnIdentityThatTurnsUpLateIsUsedFromThen) {
   set_eth0_mac(false);
   start();
-  EXPECT_EQ((std::vector<std::string>{"eth0 MAC address unreadable: the client list waits for it"}),
-            logs(LOG_INFO));
+  EXPECT_EQ((std::vector<std::string>{"eth0 MAC address unreadable: the client list waits for it"}), logs(LOG_INFO));
   kernel.stations["pub0"] = {kRecord};
   cycle();
   cycle();

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr unsigned kReportPeriod = 60;  // whatever dashboard.remote.cinterval says
+constexpr unsigned kReportPeriod = 60;                // whatever dashboard.remote.cinterval says
 constexpr int kAuthEmergency = LOG_AUTH | LOG_EMERG;  // priority value 32
 constexpr size_t kRequestArea = 4096;
 
@@ -38,7 +38,9 @@ template <size_t N>
 void load_key(const ConfigRow& row, FixedText<N>& field) {
   field.clear();
   if (get_config(row.command, field) == 0) {
+    TABLE_FORMAT_BEGIN
     out_printf(row.printed, field.c_str());
+    TABLE_FORMAT_END
   } else {
     out_line(row.failed);
   }
@@ -54,8 +56,7 @@ void load_stats_config() {
   load_key({"uci get dashboard.remote.host", "Hostname: %s\n", "Failed to get the dashboard"}, c.host);
   load_key({"uci get dashboard.remote.cupath", "Path: %s\n", "Failed to get the path"}, c.path);
   load_key({"uci get dashboard.remote.fallback_ip", "IP: %s\n", "Failed to get the fallbackip"}, c.fallback_ip);
-  load_key({"uci get dashboard.remote.cinterval", "Interval: %s\n", "Failed to get the checkin interval"},
-           c.interval);
+  load_key({"uci get dashboard.remote.cinterval", "Interval: %s\n", "Failed to get the checkin interval"}, c.interval);
   load_key({"uci get node.status.mode", "Role: %s\n", "Failed to get the AP Role"}, c.role);
 }
 
@@ -74,8 +75,7 @@ const char* select_stats_interface() {
   return mode == "server" ? "eth0" : "mesh0";
 }
 
-int report_statistics(const StatsConfig& config, const char* identity, const char* ifname,
-                      TrafficSample& sample) {
+int report_statistics(const StatsConfig& config, const char* identity, const char* ifname, TrafficSample& sample) {
   update_traffic(sample, ifname);
   int sock = connect_to(kIfcounterConnect, config.host, nullptr);
   if (sock < 0) {

@@ -28,8 +28,7 @@ const char* select_stats_interface();
 
 // Reads the counters of ifname, sends the differences and reads the reply.
 // 0 when the reply holds "200"; 1 otherwise.
-int report_statistics(const StatsConfig& config, const char* identity, const char* ifname,
-                      TrafficSample& sample);
+int report_statistics(const StatsConfig& config, const char* identity, const char* ifname, TrafficSample& sample);
 
 struct Ifcounter {
   MacText identity;

@@ -1,6 +1,5 @@
 // ifcounter on the fake host: the uplink it picks, the counter rules, the
 // statistics request with its two blanks, and how replies are judged.
-#include "reporters/ifcounter_program.h"
 #include "reporters/ifcounter.h"
 
 #include <errno.h>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "reporters/ifcounter_program.h"
 #include "reporters/report_test_support.h"
 
 namespace {
@@ -20,15 +20,16 @@ const char kGatewayMode[] = "batctl gw | awk '{print $1}'";
 const char kEncodedMac[] = "MDA6MUE6MkI6M0M6NEQ6NUU=";  // 00:1A:2B:3C:4D:5E
 const char kOk[] = "HTTP/1.0 200 OK\r\n\r\n#@#ok";
 
-
 class StatsReport : public ReportTest {
  protected:
   void SetUp() override {
     ReportTest::SetUp();
     set_profile(kIfcounterProfile);
     fake.hosts["dash.test"] = "127.0.0.1";
-    fake.uci = {{"dashboard.remote.host", "dash.test"}, {"dashboard.remote.cupath", "/stats.php"},
-                {"dashboard.remote.fallback_ip", "192.0.2.1"}, {"dashboard.remote.cinterval", "5"},
+    fake.uci = {{"dashboard.remote.host", "dash.test"},
+                {"dashboard.remote.cupath", "/stats.php"},
+                {"dashboard.remote.fallback_ip", "192.0.2.1"},
+                {"dashboard.remote.cinterval", "5"},
                 {"node.status.mode", "gateway"}};
     fake.outputs[kGatewayMode] = "client\n";
   }
@@ -92,12 +93,13 @@ TEST_F(StatsReport, StartUpReadsTheIdentityAndTheConfiguration) {
 TEST_F(StatsReport, MissingKeysSayWhichOne) {
   fake.uci.clear();
   load_stats_config();
-  EXPECT_EQ("Failed to get the output\nFailed to get the dashboard\n"
-            "Failed to get the output\nFailed to get the path\n"
-            "Failed to get the output\nFailed to get the fallbackip\n"
-            "Failed to get the output\nFailed to get the checkin interval\n"
-            "Failed to get the output\nFailed to get the AP Role\n",
-            fake.stdout_text);
+  EXPECT_EQ(
+      "Failed to get the output\nFailed to get the dashboard\n"
+      "Failed to get the output\nFailed to get the path\n"
+      "Failed to get the output\nFailed to get the fallbackip\n"
+      "Failed to get the output\nFailed to get the checkin interval\n"
+      "Failed to get the output\nFailed to get the AP Role\n",
+      fake.stdout_text);
   EXPECT_STREQ("", stats_config()->host.c_str());
 }
 
@@ -136,9 +138,9 @@ TEST_F(StatsReport, CounterRulesAcrossCycles) {
   const Step steps[] = {
       {{"500", "100", "7", "3"}, "rxb=0&txb=0&rxp=0&txp=0"},
       {{"800", "140", "10", "5"}, "rxb=300&txb=40&rxp=3&txp=2"},
-      {{"1", "150", "1", "6"}, "rxb=300&txb=10&rxp=3&txp=1"},         // a read of 1 counts as failed
-      {{"900", "", "12", "x"}, "rxb=100&txb=10&rxp=2&txp=1"},         // unreadable: the last difference again
-      {{"200", "150", "12", "6"}, "rxb=-700&txb=0&rxp=0&txp=0"},      // went backwards: negative once
+      {{"1", "150", "1", "6"}, "rxb=300&txb=10&rxp=3&txp=1"},     // a read of 1 counts as failed
+      {{"900", "", "12", "x"}, "rxb=100&txb=10&rxp=2&txp=1"},     // unreadable: the last difference again
+      {{"200", "150", "12", "6"}, "rxb=-700&txb=0&rxp=0&txp=0"},  // went backwards: negative once
       {{"250", "150", "12", "6"}, "rxb=50&txb=0&rxp=0&txp=0"},
       {{"3000000000", "150", "12", "6"}, "rxb=2999999750&txb=0&rxp=0&txp=0"},  // beyond 32 bits
       {{"5200000000", "150", "12", "6"}, "rxb=2200000000&txb=0&rxp=0&txp=0"},

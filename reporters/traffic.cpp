@@ -58,7 +58,9 @@ void update_traffic(TrafficSample& sample, const char* ifname) {
     if (!opened) {
       if (row.unreadable) out_line(row.unreadable);
     } else if (row.printed) {
+      TABLE_FORMAT_BEGIN
       out_printf(row.printed, value);
+      TABLE_FORMAT_END
     }
     if (value == kFailedCounterRead) continue;
     // Both readings are non-negative, so the difference cannot overflow.

@@ -45,8 +45,7 @@ class Node : public ::testing::Environment {
       g_skip_reason = "controller fault program tests need root (network and mount namespaces)";
       return;
     }
-    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         !mount_private_tmp() || system("ip link set lo up") != 0) {
       g_skip_reason = "cannot create network and mount namespaces with a private /tmp here";
       return;
@@ -70,9 +69,15 @@ class Node : public ::testing::Environment {
                    "  get) [ -f \"$store/$2\" ] || exit 1; cat \"$store/$2\" ;;\n"
                    "  set) key=\"${2%%=*}\"\n"
                    "       if [ \"$key\" = wireless.pub.ssid ]; then\n"
-                   "         echo $$ > " + g_dir + "/held\n"
-                   "         while [ ! -f " + g_dir + "/release ]; do sleep 0.05; done\n"
-                   "         echo \"finished $2\" >> " + g_dir + "/calls\n"
+                   "         echo $$ > " +
+                   g_dir +
+                   "/held\n"
+                   "         while [ ! -f " +
+                   g_dir +
+                   "/release ]; do sleep 0.05; done\n"
+                   "         echo \"finished $2\" >> " +
+                   g_dir +
+                   "/calls\n"
                    "       fi\n"
                    "       printf '%s\\n' \"${2#*=}\" > \"$store/$key\" ;;\n"
                    "esac\n",
@@ -92,10 +97,14 @@ class ControllerFault : public ::testing::Test {
     if (!g_skip_reason.empty()) GTEST_SKIP() << g_skip_reason;
     ASSERT_EQ("", dashboard.error());
     const std::pair<const char*, const char*> settings[] = {
-        {"dashboard.remote.host", "dash.test"}, {"dashboard.remote.path", "/checkin.php"},
-        {"dashboard.remote.fallback_ip", "192.0.2.10"}, {"dashboard.remote.interval", "5"},
-        {"node.status.mode", "gateway"}, {"wireless.radio0.channel", "6"},
-        {"wireless.pub.ssid", "Guest"}, {"wireless.priv.ssid", "Office"},
+        {"dashboard.remote.host", "dash.test"},
+        {"dashboard.remote.path", "/checkin.php"},
+        {"dashboard.remote.fallback_ip", "192.0.2.10"},
+        {"dashboard.remote.interval", "5"},
+        {"node.status.mode", "gateway"},
+        {"wireless.radio0.channel", "6"},
+        {"wireless.pub.ssid", "Guest"},
+        {"wireless.priv.ssid", "Office"},
     };
     for (const auto& [key, value] : settings) write_file(g_dir + "/uci/" + key, std::string(value) + "\n");
   }
@@ -160,7 +169,8 @@ TEST_F(ControllerFault, SigtermWhileACommandOfTheReplyNeverEndsStopsTheDaemonAtO
   // The held command was not killed: it finishes once let go.
   EXPECT_EQ(0, kill(held, 0));
   write_file(g_dir + "/release", "");
-  ASSERT_TRUE(await([] { return slurp(g_dir + "/calls").find("finished wireless.pub.ssid=Lobby\n") != std::string::npos; }));
+  ASSERT_TRUE(
+      await([] { return slurp(g_dir + "/calls").find("finished wireless.pub.ssid=Lobby\n") != std::string::npos; }));
   EXPECT_EQ("Lobby\n", slurp(g_dir + "/uci/wireless.pub.ssid"));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(called("uci set wireless.priv.ssid=Back-Office"));

@@ -46,16 +46,16 @@ std::string g_dir;  // stand-ins, their answers and the call record
 bool sh(const std::string& cmd) { return system(cmd.c_str()) == 0; }
 
 // Records "<name> <arguments>" in the call file.
-std::string recorder(const std::string& name) {
-  return "echo \"" + name + " $*\" >> " + g_dir + "/calls\n";
-}
+std::string recorder(const std::string& name) { return "echo \"" + name + " $*\" >> " + g_dir + "/calls\n"; }
 
 bool make_node() {
   // Interfaces as on the node: a cabled uplink, the mesh VLAN, the bridges
   // and the mesh radio (a veth: no stations to dump).
   const char* links[][3] = {
-      {"eth0", "00:1a:2b:3c:4d:5e", "192.168.1.20/24"}, {"bat0.2", "02:00:00:00:02:02", "10.2.0.5/22"},
-      {"br-lan", "02:00:00:00:03:03", "192.168.10.1/24"}, {"br-meship", "02:00:00:00:04:04", "10.3.0.7/22"},
+      {"eth0", "00:1a:2b:3c:4d:5e", "192.168.1.20/24"},
+      {"bat0.2", "02:00:00:00:02:02", "10.2.0.5/22"},
+      {"br-lan", "02:00:00:00:03:03", "192.168.10.1/24"},
+      {"br-meship", "02:00:00:00:04:04", "10.3.0.7/22"},
       {"mesh0", "02:00:00:00:00:0a", ""},
   };
   if (!sh("ip link set lo up")) return false;
@@ -92,8 +92,8 @@ void make_stand_ins() {
   mkdir(bin.c_str(), 0755);
   mkdir((g_dir + "/uci").c_str(), 0755);
   write_file(bin + "/uci",
-             "#!/bin/sh\n" + recorder("uci") +
-                 "store=" + g_dir + "/uci\n"
+             "#!/bin/sh\n" + recorder("uci") + "store=" + g_dir +
+                 "/uci\n"
                  "case \"$1\" in\n"
                  "  get) [ -f \"$store/$2\" ] || { echo \"uci: Entry not found\" >&2; exit 1; }; cat \"$store/$2\" ;;\n"
                  "  set) key=\"${2%%=*}\"; printf '%s\\n' \"${2#*=}\" > \"$store/$key\" ;;\n"
@@ -101,12 +101,13 @@ void make_stand_ins() {
                  "  *) exit 1 ;;\n"
                  "esac\n",
              0755);
-  write_file(bin + "/batctl",
-             "#!/bin/sh\n" + recorder("batctl") +
-                 "mode=" + g_dir + "/gw_mode\n"
-                 "[ \"$1\" = gw ] || exit 1\n"
-                 "if [ -n \"$2\" ]; then echo \"$2\" > \"$mode\"; else echo \"$(cat \"$mode\") (gw_sel_class: 20)\"; fi\n",
-             0755);
+  write_file(
+      bin + "/batctl",
+      "#!/bin/sh\n" + recorder("batctl") + "mode=" + g_dir +
+          "/gw_mode\n"
+          "[ \"$1\" = gw ] || exit 1\n"
+          "if [ -n \"$2\" ]; then echo \"$2\" > \"$mode\"; else echo \"$(cat \"$mode\") (gw_sel_class: 20)\"; fi\n",
+      0755);
   for (const char* tool : {"udhcpc", "ifconfig", "iptables"}) {
     write_file(bin + "/" + tool, "#!/bin/sh\n" + recorder(tool), 0755);
   }
@@ -119,8 +120,7 @@ class Node : public ::testing::Environment {
       g_skip_reason = "controller program tests need root (network and mount namespaces)";
       return;
     }
-    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         !mount_private_tmp()) {
       g_skip_reason = "cannot create network and mount namespaces with a private /tmp here";
       return;
@@ -273,10 +273,21 @@ TEST_F(ControllerProgram, ChecksInAndAppliesAWirelessChange) {
   EXPECT_EQ("dash.test", r.host);
   EXPECT_EQ(checkin_test::report_keys(), r.keys()) << r.query;
   const std::map<std::string, std::string> exact = {
-      {"hw", "FLX-1"},       {"ip", "10.2.0.5"},  {"lan", "192.168.10.1"}, {"mesh", "02:00:00:00:00:0A"},
-      {"robin", "2.4.1"},    {"ssid", "Office"},  {"pssid", "Guest"},      {"RR", "1"},
-      {"role", "G"},         {"gateway", "192.168.1.1"}, {"gw-qual", "255"}, {"NTR", "100"},
-      {"nbs", ""},           {"rssi", ""},        {"hop", "0"},
+      {"hw", "FLX-1"},
+      {"ip", "10.2.0.5"},
+      {"lan", "192.168.10.1"},
+      {"mesh", "02:00:00:00:00:0A"},
+      {"robin", "2.4.1"},
+      {"ssid", "Office"},
+      {"pssid", "Guest"},
+      {"RR", "1"},
+      {"role", "G"},
+      {"gateway", "192.168.1.1"},
+      {"gw-qual", "255"},
+      {"NTR", "100"},
+      {"nbs", ""},
+      {"rssi", ""},
+      {"hop", "0"},
   };
   for (const auto& [key, value] : exact) EXPECT_EQ(value, r[key]) << key;
   // This machine's own readings.
@@ -285,8 +296,8 @@ TEST_F(ControllerProgram, ChecksInAndAppliesAWirelessChange) {
   EXPECT_TRUE(std::regex_match(r["uptime"], std::regex("([0-9]+days,)?[0-9]+:[0-5][0-9]:[0-5][0-9]"))) << r["uptime"];
 
   EXPECT_EQ(config, slurp("/tmp/.received"));
-  EXPECT_EQ((std::vector<std::string>{kLanBlockPublic, kLanBlockPrivate, "uci set wireless.radio0.channel=11", "uci commit wireless",
-                                      "/etc/init.d/dnsmasq stop", "/etc/init.d/vlan stop",
+  EXPECT_EQ((std::vector<std::string>{kLanBlockPublic, kLanBlockPrivate, "uci set wireless.radio0.channel=11",
+                                      "uci commit wireless", "/etc/init.d/dnsmasq stop", "/etc/init.d/vlan stop",
                                       "/etc/init.d/network restart", "/etc/init.d/vlan start"}),
             changes());
   EXPECT_EQ("11\n", slurp(g_dir + "/uci/wireless.radio0.channel"));

@@ -1,5 +1,6 @@
 #include "tests/daemon_node.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -10,8 +11,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <arpa/inet.h>
 
 #include <fstream>
 #include <thread>
@@ -26,7 +25,9 @@ std::string g_skip_reason;
 
 int exit_code(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
 
-void Reaper::start() { std::thread([this] { loop(); }).detach(); }
+void Reaper::start() {
+  std::thread([this] { loop(); }).detach();
+}
 
 int Reaper::status(pid_t pid, Millis wait) {
   std::unique_lock<std::mutex> lock(mu_);
@@ -96,7 +97,8 @@ std::string build_node() {
     }
     for (const auto& [name, text] : files) write_file(base + "/upper/" + name, text, 0755);
     std::string options = "lowerdir=" + folder + ",upperdir=" + base + "/upper,workdir=" + base + "/work";
-    if (mount("overlay", folder.c_str(), "overlay", 0, options.c_str()) != 0) return "cannot lay stand-ins over " + folder;
+    if (mount("overlay", folder.c_str(), "overlay", 0, options.c_str()) != 0)
+      return "cannot lay stand-ins over " + folder;
   }
   // The node must never reach a real reboot or a real daemon from here.
   if (slurp("/sbin/do_reboot") != kRecordingStandIn || slurp("/usr/bin/fleetlink_supervisor") != kRecordingStandIn) {

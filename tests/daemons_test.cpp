@@ -55,8 +55,8 @@ TEST_F(Daemons, ClientscoutWithoutNl80211EndsWithStatusOne) {
 
   // Started by init, it stays in the foreground and says why it ends: run
   // it as the child of pid 1 of a pid namespace of its own.
-  ProgramRun r = run_program({"/usr/bin/unshare", "--pid", "--fork", "/bin/sh", "-c", "\"$0\"; echo \"status $?\"",
-                       CLIENTSCOUT});
+  ProgramRun r =
+      run_program({"/usr/bin/unshare", "--pid", "--fork", "/bin/sh", "-c", "\"$0\"; echo \"status $?\"", CLIENTSCOUT});
   EXPECT_EQ(0, r.status);
   EXPECT_EQ("Failed to initialize the nl80211\nstatus 1\n", r.out);
   EXPECT_EQ("", slurp("/tmp/clientscout.pid"));  // created, never written
@@ -74,10 +74,12 @@ TEST_F(Daemons, ClientscoutReportsItsClientsAndCleansUp) {
                 "&data=bWFjPTAwOjExOjIyOjMzOjQ0OjU1O3J4PTUxMjt0eD0zMDA7Y3RpbWU9NTtyc3NpPS01Mjt0eGJpdHJhdGU9NjUuMCBNQml0"
                 "L3MgTUNTIDd8Cm1hYz02Njo3Nzo4ODo5OTphYTpiYjtyeD05MDAwO3R4PTQwMDAK",
             dashboard.request(0));
-  EXPECT_EQ("mac=00:11:22:33:44:55;rx=512;tx=300;ctime=5;rssi=-52;txbitrate=65.0 MBit/s MCS 7|\n"
-            "mac=66:77:88:99:aa:bb;rx=9000;tx=4000\n",
-            slurp("/tmp/.clients"));
-  print_memory("clientscout (stand-in dump) after its first cycle", vm_hwm(slurp("/proc/" + std::to_string(pid) + "/status")));
+  EXPECT_EQ(
+      "mac=00:11:22:33:44:55;rx=512;tx=300;ctime=5;rssi=-52;txbitrate=65.0 MBit/s MCS 7|\n"
+      "mac=66:77:88:99:aa:bb;rx=9000;tx=4000\n",
+      slurp("/tmp/.clients"));
+  print_memory("clientscout (stand-in dump) after its first cycle",
+               vm_hwm(slurp("/proc/" + std::to_string(pid) + "/status")));
   EXPECT_EQ(0, terminate(pid));
   EXPECT_FALSE(exists("/tmp/clientscout.pid"));
   EXPECT_FALSE(exists("/tmp/.clients"));

@@ -28,9 +28,8 @@ NodeSetup lonely_node() {
   NodeSetup s;
   s.program = LONELY;
   s.install_as = "/usr/bin/lonely";
-  s.uci = {{"node.status.id", "5"},          {"node.status.switch", "3"},
-           {"dhcp.pub.ipaddr", "10.3.48.1"}, {"dhcp.priv.ipaddr", "10.3.52.1"},
-           {"dhcp.mesh.ipaddr", "10.3.56.1"}, {"wireless.radio0.channel", "11"}};
+  s.uci = {{"node.status.id", "5"},           {"node.status.switch", "3"},       {"dhcp.pub.ipaddr", "10.3.48.1"},
+           {"dhcp.priv.ipaddr", "10.3.52.1"}, {"dhcp.mesh.ipaddr", "10.3.56.1"}, {"wireless.radio0.channel", "11"}};
   s.gateway_table = kGatewayTable;
   s.answering = {"02:ca:fe:ca:ca:01"};
   return s;
@@ -57,10 +56,10 @@ class LonelyRuns : public ::testing::Environment {
     // No uplink, no mesh client, and a gateway that answers; the mesh bridge
     // has a default route as its DHCP lease gives it.
     NodeSetup reach = lonely_node();
-    reach.net = kNoCable + std::vector<std::string>{
-        "ip link add br-meship type veth peer name br-meship-peer", "ip link set br-meship up",
-        "ip link set br-meship-peer up", "ip addr add 10.3.56.20/22 dev br-meship",
-        "ip route add default via 10.3.56.1 dev br-meship"};
+    reach.net = kNoCable + std::vector<std::string>{"ip link add br-meship type veth peer name br-meship-peer",
+                                                    "ip link set br-meship up", "ip link set br-meship-peer up",
+                                                    "ip addr add 10.3.56.20/22 dev br-meship",
+                                                    "ip route add default via 10.3.56.1 dev br-meship"};
     reach.batman_mode = "server";
     launch_stand_in(g_runs->gateway_in_reach, reach);
   }
@@ -92,8 +91,8 @@ TEST_F(LonelyProgram, WiredNodesAndMeshClientsEndAfterTheSettle) {
     std::unique_ptr<StandInNode>* node;
     std::vector<std::string> commands;
   };
-  for (const Case& c : {Case{"wired", &g_runs->wired, {"/etc/init.d/vlan start"}},
-                        Case{"mesh client", &g_runs->mesh_client, {}}}) {
+  for (const Case& c :
+       {Case{"wired", &g_runs->wired, {"/etc/init.d/vlan start"}}, Case{"mesh client", &g_runs->mesh_client, {}}}) {
     SCOPED_TRACE(c.name);
     StandInNode& node = finished(*c.node);
     EXPECT_EQ(0, node.status);

@@ -25,10 +25,9 @@ const std::string kWaiting = "Waiting for batman to start vlan\n";
 const std::string kBatmanMode = "batctl gw | awk '{print $1}'";
 const std::string kUdhcpc =
     "udhcpc -p /var/run/udhcpc-br-meship.pid -s /usr/share/udhcpc/default.script -S -t 3 -n -i br-meship";
-const std::vector<std::string> kBridges = {
-    "ifconfig br-pub `uci get dhcp.pub.ipaddr` netmask 255.255.252.0 up",
-    "ifconfig br-priv `uci get dhcp.priv.ipaddr` netmask 255.255.252.0 up",
-    "ifconfig br-meship `uci get dhcp.mesh.ipaddr` netmask 255.255.252.0 up"};
+const std::vector<std::string> kBridges = {"ifconfig br-pub `uci get dhcp.pub.ipaddr` netmask 255.255.252.0 up",
+                                           "ifconfig br-priv `uci get dhcp.priv.ipaddr` netmask 255.255.252.0 up",
+                                           "ifconfig br-meship `uci get dhcp.mesh.ipaddr` netmask 255.255.252.0 up"};
 const std::vector<std::string> kMasquerade = {"/usr/sbin/iptables -t nat -F",
                                               "/usr/sbin/iptables -t nat -A POSTROUTING -j MASQUERADE"};
 const std::vector<std::string> kCable = {"ip link add eth0 address 00:1a:2b:3c:4d:5e type veth peer name eth0-peer",
@@ -87,9 +86,8 @@ NodeSetup portsense_node() {
 }
 
 std::map<std::string, std::string> identity() {
-  return {{"node.status.id", "5"},          {"node.status.switch", "3"},
-          {"node.status.nodeid", "17"},     {"dhcp.pub.ipaddr", "10.3.48.1"},
-          {"dhcp.priv.ipaddr", "10.3.52.1"}, {"dhcp.mesh.ipaddr", "10.3.56.1"}};
+  return {{"node.status.id", "5"},          {"node.status.switch", "3"},       {"node.status.nodeid", "17"},
+          {"dhcp.pub.ipaddr", "10.3.48.1"}, {"dhcp.priv.ipaddr", "10.3.52.1"}, {"dhcp.mesh.ipaddr", "10.3.56.1"}};
 }
 
 class PortsenseRuns : public ::testing::Environment {
@@ -156,51 +154,51 @@ TEST_F(PortsenseProgram, WiredNodeOnFirstBootBecomesTheGateway) {
   StandInNode& node = finished(g_runs->wired_first_boot);
   std::cout << "A wired node's first boot, " << node.seconds << " s:\n" << node.transcript();
   EXPECT_EQ(0, node.status);
-  const std::vector<std::string> issued = std::vector<std::string>{
-      "/etc/init.d/vlan start",  // the forced start on the fourth pass
-      kBatmanMode,
-      "/etc/init.d/dnsmasq stop",
-      "uci get node.status.id",
-      "uci set node.status.id=5",
-      "uci set node.status.switch=3",
-      "uci set node.status.nodeid=17",
-      "uci commit node",
-      "uci set dhcp.pub.ipaddr=10.3.48.1;uci set dhcp.pub.netmask=255.255.252.0",
-      "uci set dhcp.priv.ipaddr=10.3.52.1;uci set dhcp.priv.netmask=255.255.252.0",
-      "uci set dhcp.mesh.ipaddr=10.3.56.1;uci set dhcp.mesh.netmask=255.255.252.0",
-      "uci commit dhcp"} + kBridges +
+  const std::vector<std::string> issued =
+      std::vector<std::string>{"/etc/init.d/vlan start",  // the forced start on the fourth pass
+                               kBatmanMode,
+                               "/etc/init.d/dnsmasq stop",
+                               "uci get node.status.id",
+                               "uci set node.status.id=5",
+                               "uci set node.status.switch=3",
+                               "uci set node.status.nodeid=17",
+                               "uci commit node",
+                               "uci set dhcp.pub.ipaddr=10.3.48.1;uci set dhcp.pub.netmask=255.255.252.0",
+                               "uci set dhcp.priv.ipaddr=10.3.52.1;uci set dhcp.priv.netmask=255.255.252.0",
+                               "uci set dhcp.mesh.ipaddr=10.3.56.1;uci set dhcp.mesh.netmask=255.255.252.0",
+                               "uci commit dhcp"} +
+      kBridges +
       std::vector<std::string>{"/etc/init.d/dnsmasq start", "batctl gw server", "uci set node.status.mode=gateway",
                                "uci commit node"} +
       kMasquerade;
   EXPECT_EQ(issued, node.issued());
-  const std::vector<std::string> calls = {
-      "/etc/init.d/vlan start",
-      "batctl gw",
-      "/etc/init.d/dnsmasq stop",
-      "uci get node.status.id",
-      "uci set node.status.id=5",
-      "uci set node.status.switch=3",
-      "uci set node.status.nodeid=17",
-      "uci commit node",
-      "uci set dhcp.pub.ipaddr=10.3.48.1",
-      "uci set dhcp.pub.netmask=255.255.252.0",
-      "uci set dhcp.priv.ipaddr=10.3.52.1",
-      "uci set dhcp.priv.netmask=255.255.252.0",
-      "uci set dhcp.mesh.ipaddr=10.3.56.1",
-      "uci set dhcp.mesh.netmask=255.255.252.0",
-      "uci commit dhcp",
-      "uci get dhcp.pub.ipaddr",
-      "ifconfig br-pub 10.3.48.1 netmask 255.255.252.0 up",
-      "uci get dhcp.priv.ipaddr",
-      "ifconfig br-priv 10.3.52.1 netmask 255.255.252.0 up",
-      "uci get dhcp.mesh.ipaddr",
-      "ifconfig br-meship 10.3.56.1 netmask 255.255.252.0 up",
-      "/etc/init.d/dnsmasq start",
-      "batctl gw server",
-      "uci set node.status.mode=gateway",
-      "uci commit node",
-      "/usr/sbin/iptables -t nat -F",
-      "/usr/sbin/iptables -t nat -A POSTROUTING -j MASQUERADE"};
+  const std::vector<std::string> calls = {"/etc/init.d/vlan start",
+                                          "batctl gw",
+                                          "/etc/init.d/dnsmasq stop",
+                                          "uci get node.status.id",
+                                          "uci set node.status.id=5",
+                                          "uci set node.status.switch=3",
+                                          "uci set node.status.nodeid=17",
+                                          "uci commit node",
+                                          "uci set dhcp.pub.ipaddr=10.3.48.1",
+                                          "uci set dhcp.pub.netmask=255.255.252.0",
+                                          "uci set dhcp.priv.ipaddr=10.3.52.1",
+                                          "uci set dhcp.priv.netmask=255.255.252.0",
+                                          "uci set dhcp.mesh.ipaddr=10.3.56.1",
+                                          "uci set dhcp.mesh.netmask=255.255.252.0",
+                                          "uci commit dhcp",
+                                          "uci get dhcp.pub.ipaddr",
+                                          "ifconfig br-pub 10.3.48.1 netmask 255.255.252.0 up",
+                                          "uci get dhcp.priv.ipaddr",
+                                          "ifconfig br-priv 10.3.52.1 netmask 255.255.252.0 up",
+                                          "uci get dhcp.mesh.ipaddr",
+                                          "ifconfig br-meship 10.3.56.1 netmask 255.255.252.0 up",
+                                          "/etc/init.d/dnsmasq start",
+                                          "batctl gw server",
+                                          "uci set node.status.mode=gateway",
+                                          "uci commit node",
+                                          "/usr/sbin/iptables -t nat -F",
+                                          "/usr/sbin/iptables -t nat -A POSTROUTING -j MASQUERADE"};
   EXPECT_EQ(calls, node.calls());
   EXPECT_EQ(kWaiting + kWaiting + kWaiting + kWaiting + kWaiting + "Check Internet Connectivity\n" +
                 "Failed to get the output\n",
@@ -240,8 +238,9 @@ TEST_F(PortsenseProgram, CablePluggedIntoARepeaterMakesItTheGateway) {
   StandInNode& node = finished(g_runs->cable_into_repeater);
   EXPECT_EQ(0, node.status);
   const std::vector<std::string> issued =
-      std::vector<std::string>{"/etc/init.d/vlan stop", "/etc/init.d/network restart", "/etc/init.d/vlan start",
-                               kBatmanMode, "/etc/init.d/dnsmasq stop", "uci get node.status.id"} +
+      std::vector<std::string>{"/etc/init.d/vlan stop",    "/etc/init.d/network restart",
+                               "/etc/init.d/vlan start",   kBatmanMode,
+                               "/etc/init.d/dnsmasq stop", "uci get node.status.id"} +
       kBridges +
       std::vector<std::string>{"/etc/init.d/dnsmasq start", "batctl gw server", "uci set node.status.mode=gateway",
                                "uci commit node"} +

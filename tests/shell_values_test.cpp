@@ -15,13 +15,13 @@
 #include "common/profile.h"
 #include "common/testing/fake_kernel.h"
 #include "common/testing/sandbox_shell.h"
+#include "controller/program.h"
 #include "controller/wifi_restart.h"
 #include "lonely/channel_search.h"
+#include "lonely/program.h"
 #include "mesh/bridge_addresses.h"
 #include "mesh/gateway_check.h"
 #include "mesh/gateway_table.h"
-#include "controller/program.h"
-#include "lonely/program.h"
 #include "mesh/node_identity.h"
 #include "mesh/role.h"
 #include "reporters/clientscout.h"
@@ -34,8 +34,9 @@ namespace {
 // Gateway addresses as the table can hold them: one field without blanks,
 // longer than 16 characters, with exactly five ":".
 const std::vector<std::string> kTableAddresses = {
-    "0:1:2:3:4:;touch$IFS/tmp/pwned", "$(touch$IFS/tmp/pwned):a:b:c:d:", "`touch$IFS/tmp/pwned`:1:2:3:4:",
-    "'\":*:?:[x]:&&|:;#~",            "a\tb:c:d:e:f:\\$HOME\\'\"",       "x:y:z:w:v:$0!%s>/tmp/pwned<",
+    "0:1:2:3:4:;touch$IFS/tmp/pwned", "$(touch$IFS/tmp/pwned):a:b:c:d:",
+    "`touch$IFS/tmp/pwned`:1:2:3:4:", "'\":*:?:[x]:&&|:;#~",
+    "a\tb:c:d:e:f:\\$HOME\\'\"",      "x:y:z:w:v:$0!%s>/tmp/pwned<",
 };
 
 class SandboxedValues : public ::testing::Test {
@@ -45,9 +46,7 @@ class SandboxedValues : public ::testing::Test {
     if (!error.empty()) GTEST_SKIP() << "commands cannot run sandboxed here: " << error;
     set_profile(kLonelyProfile);
   }
-  void TearDown() override {
-    set_profile(kControllerProfile);
-  }
+  void TearDown() override { set_profile(kControllerProfile); }
   void fresh() {
     node.forget_calls();
     node.remove("/tmp/pwned");
@@ -74,8 +73,8 @@ TEST_F(SandboxedValues, EveryGatewayOfTheTableIsPingedByExactlyItsAddress) {
                                     "=> " + address + " (255) 02:00:00:00:00:02 [  mesh0]\n"}) {
       if (line[0] == '=' && address.find('\t') != std::string::npos) continue;  // a tab ends the second field
       fresh();
-      node.write(kGatewayTable, "  Gateway      (#/255)           Nexthop [outgoingIF]: advertised uplink bandwidth\n" +
-                                    line);
+      node.write(kGatewayTable,
+                 "  Gateway      (#/255)           Nexthop [outgoingIF]: advertised uplink bandwidth\n" + line);
       EXPECT_EQ(1, bat_ping(1));
       expect_only({{"/usr/sbin/batctl", "ping", "-c", "4", address}});
     }
@@ -95,9 +94,8 @@ TEST_F(SandboxedValues, ANodeIdReplyRunsOnlyItsNumbers) {
   set_nodeid("5:3:17");
   ShellCalls plan = {uci_set_call("node.status.id", "5"), uci_set_call("node.status.switch", "3"),
                      uci_set_call("node.status.nodeid", "17"), uci_commit_call("node")};
-  for (const auto& [section, address] : {std::pair<std::string, std::string>{"pub", "10.3.48.1"},
-                                         {"priv", "10.3.52.1"},
-                                         {"mesh", "10.3.56.1"}}) {
+  for (const auto& [section, address] :
+       {std::pair<std::string, std::string>{"pub", "10.3.48.1"}, {"priv", "10.3.52.1"}, {"mesh", "10.3.56.1"}}) {
     plan.push_back(uci_set_call("dhcp." + section + ".ipaddr", address));
     plan.push_back(uci_set_call("dhcp." + section + ".netmask", "255.255.252.0"));
   }
@@ -108,8 +106,10 @@ TEST_F(SandboxedValues, ANodeIdReplyRunsOnlyItsNumbers) {
   fresh();
   EXPECT_EQ(0, config_ipaddr(kRoleGateway));
   expect_only({uci_get_call("node.status.id"),
-               uci_get_call("dhcp.pub.ipaddr"), {"ifconfig", "br-pub", "10.3.48.1", "netmask", "255.255.252.0", "up"},
-               uci_get_call("dhcp.priv.ipaddr"), {"ifconfig", "br-priv", "10.3.52.1", "netmask", "255.255.252.0", "up"},
+               uci_get_call("dhcp.pub.ipaddr"),
+               {"ifconfig", "br-pub", "10.3.48.1", "netmask", "255.255.252.0", "up"},
+               uci_get_call("dhcp.priv.ipaddr"),
+               {"ifconfig", "br-priv", "10.3.52.1", "netmask", "255.255.252.0", "up"},
                uci_get_call("dhcp.mesh.ipaddr"),
                {"ifconfig", "br-meship", "10.3.56.1", "netmask", "255.255.252.0", "up"}});
 }
@@ -181,11 +181,14 @@ TEST(FixedCommands, StayTheSameWhateverTheNodeHolds) {
   };
   const std::string kMode = "batctl gw | awk '{print $1}'";
   const std::vector<Step> steps = {
-      {"repeater role, batman mode read", [&](FakeHost& n, const std::string& v) { n.outputs[kMode] = v; },
+      {"repeater role, batman mode read",
+       [&](FakeHost& n, const std::string& v) { n.outputs[kMode] = v; },
        [] { config_batman_mode(7); },
        {kMode, "/usr/sbin/iptables -t nat -F", "/usr/sbin/iptables -t nat -A POSTROUTING -j MASQUERADE"}},
-      {"ifcounter's interface", [&](FakeHost& n, const std::string& v) { n.outputs[kMode] = v; },
-       [] { EXPECT_STREQ("mesh0", select_stats_interface()); }, {kMode}},
+      {"ifcounter's interface",
+       [&](FakeHost& n, const std::string& v) { n.outputs[kMode] = v; },
+       [] { EXPECT_STREQ("mesh0", select_stats_interface()); },
+       {kMode}},
       {"ifcounter's settings",
        [](FakeHost& n, const std::string& v) {
          for (const char* key : {"dashboard.remote.host", "dashboard.remote.cupath", "dashboard.remote.fallback_ip",
@@ -203,7 +206,8 @@ TEST(FixedCommands, StayTheSameWhateverTheNodeHolds) {
        },
        [] { interface_selected("pub"); },
        {"uci get wireless.pub.disabled", "uci get wireless.pub.hidden"}},
-      {"watchdog's NAT listing", [](FakeHost& n, const std::string& v) { n.outputs["iptables -t nat -L"] = v; },
+      {"watchdog's NAT listing",
+       [](FakeHost& n, const std::string& v) { n.outputs["iptables -t nat -L"] = v; },
        [] { check_masquerade(); },
        {"iptables -t nat -L", "/usr/sbin/iptables -t nat -A POSTROUTING -j MASQUERADE"}},
       {"watchdog's zombie daemon and its pid file",
@@ -211,8 +215,10 @@ TEST(FixedCommands, StayTheSameWhateverTheNodeHolds) {
          n.add_process(600, "ifcounter", 'Z');
          n.write("/tmp/netstat.pid", v);
        },
-       [] { check_service(kWatchedDaemons[2]); }, {"/usr/bin/ifcounter"}},
-      {"lonely's channel", [](FakeHost& n, const std::string& v) { n.uci["wireless.radio0.channel"] = v; },
+       [] { check_service(kWatchedDaemons[2]); },
+       {"/usr/bin/ifcounter"}},
+      {"lonely's channel",
+       [](FakeHost& n, const std::string& v) { n.uci["wireless.radio0.channel"] = v; },
        [] { search_cycle(0); },  // mesh0 without a radio: the scan fails
        {"uci get wireless.radio0.channel"}},
   };

@@ -180,10 +180,14 @@ std::string stand_in_nodes_unavailable() {
   }
   if (!WIFEXITED(status)) return "the mount check died";
   switch (WEXITSTATUS(status)) {
-    case 0: return "";
-    case 1: return "cannot create mount and network namespaces here";
-    case 2: return "cannot make the mounts of a namespace private here";
-    default: return "this kernel cannot mount an overlay over /usr";
+    case 0:
+      return "";
+    case 1:
+      return "cannot create mount and network namespaces here";
+    case 2:
+      return "cannot make the mounts of a namespace private here";
+    default:
+      return "this kernel cannot mount an overlay over /usr";
   }
 }
 
@@ -205,8 +209,8 @@ StandInNode::~StandInNode() {
 void StandInNode::build() {
   const std::string layer = dir_ + "/layer";
   for (const char* d : {"/usr/bin", "/usr/sbin"}) make_dirs(layer + d);
-  for (const char* d : {"/usr", "/dev", "/kproc", "/tmp", "/run", "/etc/init.d", "/etc/alternatives", "/standin/uci", "/proc/net/vlan",
-                        "/sys/kernel/debug/batman_adv/bat0"}) {
+  for (const char* d : {"/usr", "/dev", "/kproc", "/tmp", "/run", "/etc/init.d", "/etc/alternatives", "/standin/uci",
+                        "/proc/net/vlan", "/sys/kernel/debug/batman_adv/bat0"}) {
     make_dirs(root_ + d);
   }
   make_dirs(root_ + "/var");

@@ -32,19 +32,19 @@
 #include "common/testing/http_server.h"
 
 struct NodeSetup {
-  std::string program;      // the binary under test
-  std::string install_as;   // where it lies on the node, e.g. "/usr/bin/portsense"
+  std::string program;           // the binary under test
+  std::string install_as;        // where it lies on the node, e.g. "/usr/bin/portsense"
   bool lonely_stand_in = false;  // /usr/bin/lonely is a stand-in (portsense's runs)
   std::vector<std::string> net;  // ip commands that build the node's interfaces
   std::string uptime = "4000.00 3000.00\n";
-  int vlans = 4;                    // bat0.0 ... present at the start
+  int vlans = 4;  // bat0.0 ... present at the start
   bool vlan_start_creates_vlans = false;
-  std::string batman_mode = "off";  // "off", "client" or "server"
-  std::string gateway_table;        // empty: no table (batman-adv not loaded)
+  std::string batman_mode = "off";     // "off", "client" or "server"
+  std::string gateway_table;           // empty: no table (batman-adv not loaded)
   std::vector<std::string> answering;  // gateways whose batman ping answers
   std::map<std::string, std::string> uci;
-  std::string mesh_pid_file;        // content of the mesh DHCP client's pid file; empty: none
-  std::vector<pid_t> processes;     // other processes the node's /proc shows
+  std::string mesh_pid_file;           // content of the mesh DHCP client's pid file; empty: none
+  std::vector<pid_t> processes;        // other processes the node's /proc shows
   std::vector<ServerReply> dashboard;  // scripted dashboard replies; none: no dashboard
 };
 
@@ -63,10 +63,10 @@ class StandInNode {
   void wait();
 
   // After wait():
-  int status = -1;       // exit status (128 + signal when killed)
+  int status = -1;  // exit status (128 + signal when killed)
   std::string out;
   std::string err;
-  double seconds = 0;    // from the start to the program's exit
+  double seconds = 0;                       // from the start to the program's exit
   std::vector<std::string> issued() const;  // command lines handed to the shell
   std::vector<std::string> calls() const;   // stand-ins as they were called
   // Both in order, and what the program printed.

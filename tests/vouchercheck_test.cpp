@@ -53,8 +53,7 @@ class Node : public ::testing::Environment {
       g_skip_reason = "vouchercheck program tests need root (network and mount namespaces)";
       return;
     }
-    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
       g_skip_reason = "cannot create network and mount namespaces here";
       return;
     }
@@ -175,8 +174,8 @@ const std::string kHostLine = std::string("Host: ") + DASHBOARD_HOST + "\r\n\r\n
 TEST_F(VouchercheckProgram, AsksTheFallbackAddressAndPrintsTheAnswer) {
   ScriptedServer dashboard(DASHBOARD_FALLBACK_IP, 80);
   ASSERT_EQ("", dashboard.error());
-  dashboard.script(ServerReply::segments({"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n", "#@#valid"},
-                                         Millis(100)));
+  dashboard.script(
+      ServerReply::segments({"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n", "#@#valid"}, Millis(100)));
   Outcome r = run_vouchercheck({"x", "00:11:22:33:44:55", "ABC123"});
   EXPECT_EQ(0, r.status);
   EXPECT_EQ("valid", r.out);
@@ -221,9 +220,10 @@ TEST_F(VouchercheckProgram, OverlongArgumentsAreRefusedAndNothingIsSent) {
   Outcome r = run_vouchercheck({"x", "00:11:22:33:44:55", std::string(100, '&')});
   EXPECT_EQ(1, r.status);
   EXPECT_EQ("", r.out);
-  EXPECT_EQ("vouchercheck: MAC address and voucher are too long for the request "
-            "(the query holds 254 characters at most)\n",
-            r.err);
+  EXPECT_EQ(
+      "vouchercheck: MAC address and voucher are too long for the request "
+      "(the query holds 254 characters at most)\n",
+      r.err);
   usleep(100000);
   EXPECT_EQ(0u, dashboard.connections());
 }

@@ -124,9 +124,10 @@ int run_vouchercheck(int argc, char** argv, const DashboardEndpoint& dashboard) 
   get_config("uci get node.status.network", network);
   VoucherQuery query;
   if (!build_voucher_query(argv[3], argv[2], network, query)) {
-    err_printf("vouchercheck: MAC address and voucher are too long for the request "
-               "(the query holds %d characters at most)\n",
-               static_cast<int>(VoucherQuery::capacity() - 1));
+    err_printf(
+        "vouchercheck: MAC address and voucher are too long for the request "
+        "(the query holds %d characters at most)\n",
+        static_cast<int>(VoucherQuery::capacity() - 1));
     return 1;
   }
   int sock = connect_to(kVouchercheckConnect, dashboard.host, dashboard.fallback_ip);

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "vouchercheck/program.h"
-#include "controller/program.h"
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/http_server.h"
+#include "controller/program.h"
+#include "vouchercheck/program.h"
 
 namespace {
 
@@ -48,15 +48,9 @@ TEST(PercentEncode, OnlyUnreservedBytesGoAsTheyAre) {
     const char* encoded;
   };
   const Case cases[] = {
-      {"ABC123", "", "ABC123"},
-      {"az-._~09", "", "az-._~09"},
-      {"A B&x", "", "A%20B%26x"},
-      {"#%\r\n", "", "%23%25%0D%0A"},
-      {"=+/?", "", "%3D%2B%2F%3F"},
-      {"00:11:22:33:44:55", ":", "00:11:22:33:44:55"},
-      {"00:11", "", "00%3A11"},
-      {"\xc3\xa9", "", "%C3%A9"},
-      {"", "", ""},
+      {"ABC123", "", "ABC123"},       {"az-._~09", "", "az-._~09"}, {"A B&x", "", "A%20B%26x"},
+      {"#%\r\n", "", "%23%25%0D%0A"}, {"=+/?", "", "%3D%2B%2F%3F"}, {"00:11:22:33:44:55", ":", "00:11:22:33:44:55"},
+      {"00:11", "", "00%3A11"},       {"\xc3\xa9", "", "%C3%A9"},   {"", "", ""},
   };
   for (const Case& c : cases) {
     char out[64];
@@ -72,9 +66,10 @@ TEST(PercentEncode, OnlyUnreservedBytesGoAsTheyAre) {
 TEST_F(Vouchercheck, SendsTheQueryAndPrintsTheAnswer) {
   server.script(ServerReply::text(std::string(kHead) + "#@#valid"));
   EXPECT_EQ(0, run({"vouchercheck", "x", "00:11:22:33:44:55", "ABC123"}));
-  EXPECT_EQ("POST /validate.php?voucher=ABC123&mac=00:11:22:33:44:55&network=office HTTP/1.0\r\n"
-            "Host: dash.test\r\n\r\n",
-            server.request(0));
+  EXPECT_EQ(
+      "POST /validate.php?voucher=ABC123&mac=00:11:22:33:44:55&network=office HTTP/1.0\r\n"
+      "Host: dash.test\r\n\r\n",
+      server.request(0));
   EXPECT_EQ("valid", fake.stdout_text);
   EXPECT_EQ("", fake.stderr_text);
   EXPECT_EQ(std::vector<std::string>{"uci get node.status.network"}, fake.commands);
@@ -108,9 +103,10 @@ TEST_F(Vouchercheck, AnswerIsFoundWhateverThePiecesOfTheReply) {
 TEST_F(Vouchercheck, VoucherAndMacArePercentEncoded) {
   server.script(ServerReply::text("#@#invalid"));
   EXPECT_EQ(0, run({"vouchercheck", "x", "00:11:22:33:44:55\r\nX-Evil: 1", "A B&x#%"}));
-  EXPECT_EQ("POST /validate.php?voucher=A%20B%26x%23%25&mac=00:11:22:33:44:55%0D%0AX-Evil:%201"
-            "&network=office HTTP/1.0\r\nHost: dash.test\r\n\r\n",
-            server.request(0));
+  EXPECT_EQ(
+      "POST /validate.php?voucher=A%20B%26x%23%25&mac=00:11:22:33:44:55%0D%0AX-Evil:%201"
+      "&network=office HTTP/1.0\r\nHost: dash.test\r\n\r\n",
+      server.request(0));
 }
 
 TEST_F(Vouchercheck, ArgumentsThatDoNotFitAreRefusedBeforeConnecting) {
@@ -127,9 +123,10 @@ TEST_F(Vouchercheck, ArgumentsThatDoNotFitAreRefusedBeforeConnecting) {
     fake.stderr_text.clear();
     EXPECT_EQ(1, run({"vouchercheck", "x", "00:11:22:33:44:55", voucher}));
     EXPECT_EQ("", fake.stdout_text);
-    EXPECT_EQ("vouchercheck: MAC address and voucher are too long for the request "
-              "(the query holds 254 characters at most)\n",
-              fake.stderr_text);
+    EXPECT_EQ(
+        "vouchercheck: MAC address and voucher are too long for the request "
+        "(the query holds 254 characters at most)\n",
+        fake.stderr_text);
   }
   usleep(50000);
   EXPECT_EQ(1u, server.connections());
@@ -163,9 +160,10 @@ TEST_F(Vouchercheck, MissingNetworkNameLeavesItEmpty) {
   fake.uci.clear();
   server.script(ServerReply::text("#@#valid"));
   EXPECT_EQ(0, run({"vouchercheck", "x", "00:11:22:33:44:55", "ABC123"}));
-  EXPECT_EQ("POST /validate.php?voucher=ABC123&mac=00:11:22:33:44:55&network= HTTP/1.0\r\n"
-            "Host: dash.test\r\n\r\n",
-            server.request(0));
+  EXPECT_EQ(
+      "POST /validate.php?voucher=ABC123&mac=00:11:22:33:44:55&network= HTTP/1.0\r\n"
+      "Host: dash.test\r\n\r\n",
+      server.request(0));
   // The command runner's complaint stays off the answer.
   EXPECT_EQ("valid", fake.stdout_text);
   EXPECT_EQ("Failed to get the output\n", fake.stderr_text);
@@ -175,9 +173,10 @@ TEST_F(Vouchercheck, NetworkNameWithABlankCannotBreakTheRequestLine) {
   fake.uci["node.status.network"] = "guest net&x";
   server.script(ServerReply::text("#@#valid"));
   EXPECT_EQ(0, run({"vouchercheck", "x", "00:11:22:33:44:55", "ABC123"}));
-  EXPECT_EQ("POST /validate.php?voucher=ABC123&mac=00:11:22:33:44:55&network=guest%20net%26x HTTP/1.0\r\n"
-            "Host: dash.test\r\n\r\n",
-            server.request(0));
+  EXPECT_EQ(
+      "POST /validate.php?voucher=ABC123&mac=00:11:22:33:44:55&network=guest%20net%26x HTTP/1.0\r\n"
+      "Host: dash.test\r\n\r\n",
+      server.request(0));
 }
 
 TEST_F(Vouchercheck, SilentDashboardTimesOut) {

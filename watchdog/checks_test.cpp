@@ -24,7 +24,6 @@ const char kReboot[] = "/sbin/do_reboot";
 const char kMasquerade[] = "/usr/sbin/iptables -t nat -A POSTROUTING -j MASQUERADE";
 const char kNatList[] = "iptables -t nat -L";
 
-
 class Checks : public WatchdogTest {
  protected:
   // mesh0 listed (1), missing (0), or the interfaces unreadable (-1).
@@ -68,9 +67,12 @@ TEST_F(Checks, LowMemoryIsOneToFiveHundredKilobytes) {
     const char* meminfo;  // nullptr: unreadable
     bool reboot;
   } cases[] = {
-      {"MemTotal: 28000 kB\nMemFree: 500 kB\n", true},  {"MemTotal: 28000 kB\nMemFree: 501 kB\n", false},
-      {"MemFree: 1 kB\n", true},                        {"MemFree: 0 kB\n", false},
-      {"MemTotal: 28000 kB\n", false},                  {nullptr, false},
+      {"MemTotal: 28000 kB\nMemFree: 500 kB\n", true},
+      {"MemTotal: 28000 kB\nMemFree: 501 kB\n", false},
+      {"MemFree: 1 kB\n", true},
+      {"MemFree: 0 kB\n", false},
+      {"MemTotal: 28000 kB\n", false},
+      {nullptr, false},
   };
   idle_daemons();
   for (const auto& c : cases) {

@@ -9,10 +9,16 @@ int process_state(const char* name) {
   if (pid == -1) return kAbsent;
   if (pid < 0) return kOther;
   switch (state) {
-    case 'S': out_line(" OK"); return kSleeping;
-    case 'R': out_line(" OK"); return kRunning;
-    case 'Z': return kZombie;
-    default: return kOther;
+    case 'S':
+      out_line(" OK");
+      return kSleeping;
+    case 'R':
+      out_line(" OK");
+      return kRunning;
+    case 'Z':
+      return kZombie;
+    default:
+      return kOther;
   }
 }
 

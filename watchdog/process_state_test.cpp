@@ -16,8 +16,7 @@ TEST_F(ProcessStates, StateLettersAndAbsence) {
     int state;
     const char* printed;
   } cases[] = {
-      {'S', kSleeping, " OK\n"}, {'R', kRunning, " OK\n"}, {'Z', kZombie, ""},
-      {'D', kOther, ""},         {'T', kOther, ""},
+      {'S', kSleeping, " OK\n"}, {'R', kRunning, " OK\n"}, {'Z', kZombie, ""}, {'D', kOther, ""}, {'T', kOther, ""},
   };
   fake.add_process(7, "lonely", 'S');
   for (const auto& c : cases) {

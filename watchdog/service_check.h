@@ -6,8 +6,8 @@ struct WatchedDaemon {
   const char* process_name;  // as the kernel keeps it
   const char* pid_file;
   const char* command;
-  const char* checking;      // logged before the look
-  const char* zombie;        // logged for a zombie
+  const char* checking;  // logged before the look
+  const char* zombie;    // logged for a zombie
 };
 
 // The controller, the client reporter and the statistics reporter, in the

@@ -64,13 +64,12 @@ TEST_F(ServiceCheck, ThePidFileDecidesWhatIsSignalled) {
     bool restarted;
   };
   const Case cases[] = {
-      {"500\n", true, true},     // the zombie's own pid
-      {"77\n", false, true},     // a stale pid, now another program's
-      {"999\n", false, true},    // a pid nobody has
-      {"abc\n", false, true},    // no positive number
-      {"-1\n", false, true},
-      {"", false, false},        // empty: the step ends
-      {nullptr, false, false},   // unreadable: the step ends
+      {"500\n", true, true},                        // the zombie's own pid
+      {"77\n", false, true},                        // a stale pid, now another program's
+      {"999\n", false, true},                       // a pid nobody has
+      {"abc\n", false, true},                       // no positive number
+      {"-1\n", false, true},   {"", false, false},  // empty: the step ends
+      {nullptr, false, false},                      // unreadable: the step ends
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pid_file ? c.pid_file : "<none>");

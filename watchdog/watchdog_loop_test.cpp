@@ -21,7 +21,6 @@ using Waits = WatchdogTest;
 
 const char kReboot[] = "/sbin/do_reboot";
 
-
 }  // namespace
 
 TEST_F(Waits, AnIdleNodeRebootsAtOnce) {

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "watchdog/program.h"
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/fake_kernel.h"
+#include "watchdog/program.h"
 
 class WatchdogFake : public FakeHost {
  public:

@@ -120,9 +120,7 @@ std::string FakeHost::read(const std::string& absolute) const {
   return ss.str();
 }
 
-bool FakeHost::exists(const std::string& absolute) const {
-  return access(path(absolute).c_str(), F_OK) == 0;
-}
+bool FakeHost::exists(const std::string& absolute) const { return access(path(absolute).c_str(), F_OK) == 0; }
 
 void FakeHost::remove(const std::string& absolute) { unlink(path(absolute).c_str()); }
 

@@ -16,19 +16,19 @@ class FakeHost : public Host {
   ~FakeHost() override;
 
   // --- the node as the test sets it up ---
-  std::map<std::string, std::string> uci;          // "wireless.radio0.channel" -> "6"
-  std::map<std::string, std::string> outputs;      // exact command -> its output
-  std::map<std::string, int> exit_codes;           // exact command -> exit code
+  std::map<std::string, std::string> uci;      // "wireless.radio0.channel" -> "6"
+  std::map<std::string, std::string> outputs;  // exact command -> its output
+  std::map<std::string, int> exit_codes;       // exact command -> exit code
   // Called for every command (run or read); may return an exit code (>= 0)
   // and fill the output. Returns -1 to fall back to the tables.
   std::function<int(const std::string& command, std::string& output)> on_command;
-  std::map<std::string, std::string> hosts;        // name -> dotted quad
-  time_t clock = 1700000000;                       // now()
+  std::map<std::string, std::string> hosts;  // name -> dotted quad
+  time_t clock = 1700000000;                 // now()
   long uptime_seconds = 1000;
   unsigned short port = 80;
   int timeout_seconds = 30;
-  std::vector<pid_t> fork_results;                 // next results of fork(); default 4242
-  bool real_commands = false;                      // run commands through the real shell
+  std::vector<pid_t> fork_results;  // next results of fork(); default 4242
+  bool real_commands = false;       // run commands through the real shell
 
   // --- what happened ---
   std::vector<std::string> commands;  // every command, run or read, in order

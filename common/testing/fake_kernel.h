@@ -11,9 +11,9 @@
 
 struct FakeLink {
   bool up = true;
-  bool running = true;     // up with a carrier
-  std::string mac;         // "00:1A:2B:3C:4D:5E"; empty: all zero
-  std::string address;     // dotted quad; empty: no IPv4 address
+  bool running = true;  // up with a carrier
+  std::string mac;      // "00:1A:2B:3C:4D:5E"; empty: all zero
+  std::string address;  // dotted quad; empty: no IPv4 address
   std::string netmask;
 };
 
@@ -32,10 +32,10 @@ class FakeKernel : public Kernel {
   int socket_errno = 0;                   // interface_socket fails with it
   bool links_unreadable = false;          // link_listed answers -1
   std::vector<FakeRoute> routes;
-  int route_errno = 0;                    // route_socket fails with it
+  int route_errno = 0;  // route_socket fails with it
   // clientscout: the client records each interface's dump appends.
   std::map<std::string, std::vector<std::string>> stations;
-  bool station_init_fails = false;        // station_init ends the program (status 1)
+  bool station_init_fails = false;  // station_init ends the program (status 1)
   // The controller: each interface's neighbour lists and the dump's result.
   struct Neighbours {
     std::string macs;

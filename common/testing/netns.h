@@ -10,8 +10,8 @@
 // Why the namespace could not be made; empty when the tests run inside it.
 const std::string& netns_skip_reason();
 
-#define SKIP_WITHOUT_NETNS()                                          \
-  do {                                                                \
+#define SKIP_WITHOUT_NETNS()                                               \
+  do {                                                                     \
     if (!netns_skip_reason().empty()) GTEST_SKIP() << netns_skip_reason(); \
   } while (0)
 

@@ -29,9 +29,7 @@ class NlMessage {
   NlMessage& s32(int type, int32_t v) { return put(type, &v, sizeof(v)); }
   NlMessage& flag(int type) { return put(type, nullptr, 0); }
   NlMessage& string(int type, const std::string& s) { return put(type, s.c_str(), s.size() + 1); }
-  NlMessage& bytes(int type, const std::vector<uint8_t>& b) {
-    return put(type, b.data(), static_cast<int>(b.size()));
-  }
+  NlMessage& bytes(int type, const std::vector<uint8_t>& b) { return put(type, b.data(), static_cast<int>(b.size())); }
   NlMessage& mac(int type, const uint8_t (&m)[6]) { return put(type, m, 6); }
   NlMessage& put(int type, const void* data, int len) {
     last_ = nla_reserve(msg_, type, len);

@@ -55,7 +55,6 @@ class RefusingHost : public Host {
   int resolve(const char* name, Resolved&) override { return refuse("resolve", name); }
   unsigned short dashboard_port() override { return 80; }
   int reply_timeout() override { return 30; }
-
 };
 
 class RefusingKernel : public Kernel {

@@ -28,7 +28,8 @@ TEST(RefusingHost, EveryEffectFailsTheTestAndNamesTheCall) {
   EXPECT_NONFATAL_FAILURE(host().sleep(180), "refused sleep(\"180\")");
   EXPECT_NONFATAL_FAILURE(host().fork(), "refused fork(\"\")");
   char line[64] = "kept";
-  EXPECT_NONFATAL_FAILURE(get_config("uci get node.status.mode", line, sizeof(line)), "refused open_command(\"uci get node.status.mode\")");
+  EXPECT_NONFATAL_FAILURE(get_config("uci get node.status.mode", line, sizeof(line)),
+                          "refused open_command(\"uci get node.status.mode\")");
   EXPECT_STREQ("kept", line);
   // The kernel refuses too: no interface is asked about.
   FixedText<18> mac;

@@ -15,12 +15,12 @@
 namespace {
 
 // Tools that the commands name through PATH.
-const char* const kPathTools[] = {"uci", "wget", "passwd", "iptables", "ifconfig", "md5sum", "awk", "tar",
+const char* const kPathTools[] = {"uci", "wget", "passwd", "iptables", "ifconfig", "md5sum", "awk",   "tar",
                                   "rm",  "cp",   "mv",     "udhcpc",   "batctl",   "pkill",  "sleep", "touch"};
 // Tools named by absolute path.
-const char* const kAbsoluteTools[] = {"/sbin/syslogd",       "/sbin/reboot",           "/sbin/do_reboot",
-                                      "/sbin/sysupgrade",    "/etc/init.d/chilli",     "/etc/init.d/nodogsplash",
-                                      "/etc/init.d/network", "/etc/init.d/vlan",       "/etc/init.d/dnsmasq",
+const char* const kAbsoluteTools[] = {"/sbin/syslogd",       "/sbin/reboot",       "/sbin/do_reboot",
+                                      "/sbin/sysupgrade",    "/etc/init.d/chilli", "/etc/init.d/nodogsplash",
+                                      "/etc/init.d/network", "/etc/init.d/vlan",   "/etc/init.d/dnsmasq",
                                       "/usr/sbin/batctl",    "/usr/sbin/iptables"};
 // The real folders the fake ones are laid over (the fake /sbin is the fake
 // /usr/sbin); /tmp last, because the fake root itself lies under the real

@@ -10,8 +10,8 @@
 
 struct StandInScan {
   static inline std::vector<scan_entry> records;
-  static inline int result = 0;       // the scan list operation's result
-  static inline int claimed_len = -1; // a length to report instead of the true one
+  static inline int result = 0;        // the scan list operation's result
+  static inline int claimed_len = -1;  // a length to report instead of the true one
   static inline int scans = 0;
 
   static void reset() {

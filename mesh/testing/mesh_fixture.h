@@ -112,8 +112,8 @@ inline const std::vector<std::string> kMasquerade = {"/usr/sbin/iptables -t nat 
 inline std::vector<std::string> role_switch(int role, const std::string& batman_change) {
   std::vector<std::string> out = {"read " + kBatmanMode, "run /etc/init.d/dnsmasq stop"};
   if (role == 0) {
-    out.insert(out.end(), {"read uci get node.status.id", "run " + kIfconfigPub, "run " + kIfconfigPriv,
-                           "run " + kIfconfigMesh});
+    out.insert(out.end(),
+               {"read uci get node.status.id", "run " + kIfconfigPub, "run " + kIfconfigPriv, "run " + kIfconfigMesh});
   } else {
     out.insert(out.end(), {"run " + kUdhcpc, "set_nameserver", "read uci get node.status.id", "run " + kIfconfigPub,
                            "run " + kIfconfigPriv});
