@@ -48,12 +48,12 @@ void AtomicFile::discard() {
   host_unlink(temp_);
 }
 
-int replace_file_text(const char* path, const char* text) {
+int replace_file_atomically(const char* path, const char* text) {
   AtomicFile out;
   if (!out.open(path, 0666)) return -1;
   size_t len = strlen(text);
   if (fwrite(text, 1, len, out.file()) != len) return -1;
-  if (out.commit() != 0) return -1;
-  host().file_written(path, text);
-  return 0;
+  return out.commit();
 }
+
+int replace_file_text(const char* path, const char* text) { return host().replace_file(path, text); }

@@ -44,7 +44,7 @@ class Exchange : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ("", server.error());
     fake.hosts["dash.test"] = "127.0.0.1";
-    fake.port = server.port();
+    dashboard_link().port = server.port();
     g_node_id.clear();
     g_node_id_calls = 0;
   }
@@ -135,7 +135,7 @@ TEST_F(Exchange, WatchdogCheckLogsItsMessages) {
   EXPECT_EQ(0, process_http_watchdog(connect(), "dash.test", kServerPingPath));
   EXPECT_EQ(kPingRequest, server.request(0));
   EXPECT_EQ(1, process_http_watchdog(connect(), "dash.test", kServerPingPath));
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   EXPECT_EQ(1, process_http_watchdog(connect(), "dash.test", kServerPingPath));
   const std::vector<std::pair<int, std::string>> logs = {{7, "Response: Succeed"}, {7, "recv() timed out"}};
   EXPECT_EQ(logs, fake.logs);
@@ -143,7 +143,7 @@ TEST_F(Exchange, WatchdogCheckLogsItsMessages) {
 }
 
 TEST_F(Exchange, ReceiveTimeOutEndsASilentDashboard) {
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   server.script(ServerReply::never());
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(1, process_http(connect(), "dash.test", kServerPingPath, kReplyCheck));
@@ -218,7 +218,7 @@ TEST_F(Exchange, PacedReaderReadsAReplyInPiecesWhole) {
 }
 
 TEST_F(Exchange, PacedReaderTimesOutOnASilentDashboard) {
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   for (ReplyForm form : {ReplyForm::kController, ReplyForm::kIfcounter}) {
     server.script(ServerReply::never());
     fake.logs.clear();
@@ -241,7 +241,7 @@ TEST_F(Exchange, PacedReaderStopsAtAFullBufferWithoutWaiting) {
   ServerReply big = ServerReply::text(std::string(5000, 'z'));
   big.hold = true;  // the dashboard would keep the connection open
   server.script(big);
-  fake.timeout_seconds = 5;
+  dashboard_link().reply_timeout = 5;
   int sock = ask();
   char buf[4096];
   auto t0 = std::chrono::steady_clock::now();

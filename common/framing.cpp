@@ -9,6 +9,7 @@
 
 #include "common/host.h"
 #include "common/signals.h"
+#include "common/transport.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ ssize_t send_request(int sock, const char* request, size_t len) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // A dashboard that stops reading must not hold the program.
-      int r = wait_fd(sock, POLLOUT, host().reply_timeout() * 1000);
+      int r = wait_fd(sock, POLLOUT, dashboard_link().reply_timeout * 1000);
       if (r > 0) continue;
       if (r == 0) errno = EAGAIN;
       return -1;

@@ -25,23 +25,23 @@ Host* set_host(Host* h) {
 void set_default_host(Host* h) { g_default = h; }
 
 bool CommandStream::next_byte(char& c) {
-  if (scripted) {
-    if (text_len == 0) return false;
-    c = *text++;
-    --text_len;
+  if (scripted_) {
+    if (text_len_ == 0) return false;
+    c = *text_++;
+    --text_len_;
     return true;
   }
-  if (pos == len) {
-    if (eof) return false;
-    ssize_t got = read_command_pipe(fd, buf, sizeof(buf));
+  if (pos_ == len_) {
+    if (eof_) return false;
+    ssize_t got = read_command_pipe(fd_, buf_, sizeof(buf_));
     if (got <= 0) {
-      eof = true;
+      eof_ = true;
       return false;
     }
-    len = static_cast<size_t>(got);
-    pos = 0;
+    len_ = static_cast<size_t>(got);
+    pos_ = 0;
   }
-  c = buf[pos++];
+  c = buf_[pos_++];
   return true;
 }
 
@@ -68,11 +68,4 @@ int host_rename(const char* from, const char* to) { return host().rename_path(fr
 int host_mkdir(const char* path, mode_t mode) { return host().make_dir(path, mode); }
 int host_chmod(const char* path, mode_t mode) { return host().set_mode(path, mode); }
 
-int host_write_file(const char* path, const char* text) {
-  FILE* f = host_fopen(path, "w");
-  if (!f) return -1;
-  fputs(text, f);
-  fclose(f);
-  host().file_written(path, text);
-  return 0;
-}
+int host_write_file(const char* path, const char* text) { return host().write_file(path, text); }

@@ -16,28 +16,32 @@
 
 #include "common/text.h"
 
-// The output of one running command, read line by line. The real host reads
-// a pipe; the fake host reads a scripted text.
-struct CommandStream {
-  int fd = -1;            // pipe from the command (real host)
-  pid_t pid = -1;         // the command's shell (real host)
-  bool scripted = false;  // output comes from `text` (fake host)
-  const char* text = nullptr;
-  size_t text_len = 0;
-  char buf[512];
-  size_t pos = 0;
-  size_t len = 0;
-  bool eof = false;
-
+// The output of one running command, read line by line. Only the host that
+// started the command knows where it comes from (a pipe, a scripted text).
+class CommandStream {
+ public:
   // fgets semantics: at most size - 1 bytes, up to and including a line end;
   // false when nothing could be read.
   bool gets(char* out, int size);
 
  private:
+  friend class Host;
   bool next_byte(char& c);
+
+  int fd_ = -1;            // pipe from the command
+  pid_t pid_ = -1;         // the command's shell
+  bool scripted_ = false;  // output comes from text_
+  const char* text_ = nullptr;
+  size_t text_len_ = 0;
+  char buf_[512];
+  size_t pos_ = 0;
+  size_t len_ = 0;
+  bool eof_ = false;
 };
 
 using PathText = FixedText<512>;
+
+int replace_file_atomically(const char* path, const char* text);
 
 // Results of a name lookup.
 struct Resolved {
@@ -100,11 +104,19 @@ class Host {
     PathText f;
     return ::chmod(path(p, f), mode);
   }
-  // Tells the host that `text` was written to `path` (a trace for tests).
-  virtual void file_written(const char* path, const char* text) {
-    (void)path;
-    (void)text;
+  // Replaces the content of a small file (LED triggers, /tmp/TZ...): opens
+  // it for writing, writes `text` and closes it. 0, or -1 when the file
+  // cannot be opened.
+  virtual int write_file(const char* p, const char* text) {
+    FILE* f = open_file(p, "w");
+    if (!f) return -1;
+    fputs(text, f);
+    fclose(f);
+    return 0;
   }
+  // Replaces a file that other programs read whole, through a temporary
+  // file renamed into place (common/atomic_file.h): 0, or -1.
+  virtual int replace_file(const char* p, const char* text) { return replace_file_atomically(p, text); }
 
   // Time.
   virtual void sleep(unsigned seconds) = 0;
@@ -124,11 +136,32 @@ class Host {
   virtual void reopen_log() {}
   virtual void log(int priority, const char* text) = 0;
 
-  // Network: name lookup (h_errno value on failure) and the dashboard's port.
+  // Network: name lookup (h_errno value on failure).
   virtual int resolve(const char* name, Resolved& out) = 0;
-  virtual unsigned short dashboard_port() = 0;
-  // Seconds that a reader waits for the next piece of a dashboard reply.
-  virtual int reply_timeout() = 0;
+
+ protected:
+  // For hosts: what a stream reads from.
+  static void stream_from_pipe(CommandStream& s, int fd, pid_t pid) {
+    s = CommandStream();
+    s.fd_ = fd;
+    s.pid_ = pid;
+  }
+  static void stream_from_text(CommandStream& s, const char* text, size_t len) {
+    s = CommandStream();
+    s.scripted_ = true;
+    s.text_ = text;
+    s.text_len_ = len;
+  }
+  static bool stream_scripted(const CommandStream& s) { return s.scripted_; }
+  static int stream_fd(const CommandStream& s) { return s.fd_; }
+  static pid_t stream_pid(const CommandStream& s) { return s.pid_; }
+  // Closes the stream's end: its pipe, or the end of its text.
+  static void stream_closed(CommandStream& s) {
+    s.fd_ = -1;
+    s.pid_ = -1;
+    s.text_ = nullptr;
+    s.text_len_ = 0;
+  }
 };
 
 Host& host();

@@ -14,12 +14,11 @@ const char* const kLedNames[] = {"orange:link2", "red:link1", "green:link3", "gr
 void led_switch(int mode, const char* led_name) {
   FixedText<256> path;
   path.format("/sys/class/leds/ubnt:%s/trigger", led_name);
-  FILE* f = host_fopen(path, "w");
-  if (f) {
-    const char* trigger = mode == kLedOn ? "default-on" : mode == kLedOff ? "none" : mode == kLedBlink ? "timer" : "";
-    fputs(trigger, f);
-    fclose(f);
-    if (*trigger) host().file_written(path, trigger);
+  const char* trigger = mode == kLedOn ? "default-on" : mode == kLedOff ? "none" : mode == kLedBlink ? "timer" : "";
+  if (*trigger) {
+    host_write_file(path, trigger);
+  } else if (FILE* f = host_fopen(path, "w")) {
+    fclose(f);  // an unknown mode empties the trigger file
   }
   if (mode != kLedBlink) return;
   // The kernel creates delay_off only once the timer trigger is in place.

@@ -82,18 +82,16 @@ int RealHost::open_command(const char* command, CommandStream& out) {
     return -1;
   }
   close(fds[1]);
-  out.fd = fds[0];
-  out.pid = pid;
+  stream_from_pipe(out, fds[0], pid);
   return 0;
 }
 
 int RealHost::close_command(CommandStream& out) {
-  if (out.fd < 0) return -1;
-  close(out.fd);
-  out.fd = -1;
+  if (stream_fd(out) < 0) return -1;
+  close(stream_fd(out));
   int status = -1;
-  if (wait_child(out.pid, &status) < 0) status = -1;
-  out.pid = -1;
+  if (wait_child(stream_pid(out), &status) < 0) status = -1;
+  stream_closed(out);
   release_child_signal();
   return status;
 }

@@ -19,8 +19,6 @@ class RealHost : public Host {
   void reopen_log() override;
   void log(int priority, const char* text) override;
   int resolve(const char* name, Resolved& out) override;
-  unsigned short dashboard_port() override { return 80; }
-  int reply_timeout() override { return 30; }
 };
 
 Host& real_host();

@@ -12,11 +12,12 @@
 #include "common/output.h"
 #include "common/signals.h"
 #include "common/text.h"
+#include "common/transport.h"
 
 ssize_t recv_piece(int sock, char* buf, size_t len) {
   if (len == 0) return 0;
   for (;;) {
-    int ready = wait_fd(sock, POLLIN, host().reply_timeout() * 1000);
+    int ready = wait_fd(sock, POLLIN, dashboard_link().reply_timeout * 1000);
     if (ready == 0) {
       errno = EAGAIN;
       return -1;
@@ -69,7 +70,7 @@ int read_dashboard_reply(int sock, char* buffer, size_t cap, ReplyForm form) {
   buffer[0] = '\0';
   // A full buffer is the end of the reply: the rest is not waited for.
   while (total < cap - 1) {
-    int ready = wait_fd(sock, POLLIN, host().reply_timeout() * 1000);
+    int ready = wait_fd(sock, POLLIN, dashboard_link().reply_timeout * 1000);
     if (ready == 0) {
       const char* text = "Timed out reading data via select() from server";
       FixedText<64> printed;

@@ -116,8 +116,13 @@ bool connect_socket(int sock, const in_addr& addr, unsigned short port) {
 
 }  // namespace
 
+DashboardLink& dashboard_link() {
+  static DashboardLink link;
+  return link;
+}
+
 int connect_to(const ConnectVariant& v, const char* name, const char* fallback_ip, unsigned short port) {
-  if (port == 0) port = host().dashboard_port();
+  if (port == 0) port = dashboard_link().port;
   if (!name) name = "";
   say_resolving(v.talk, name);
 

@@ -21,6 +21,15 @@ struct ConnectVariant {
   bool report_connect = false;  // reports the connect's outcome as perror("Connect") does
 };
 
+// How the programs reach the dashboard: its port, and how long a reader
+// waits for the next piece of a reply. Tests point them at a scripted server
+// and shorten the wait.
+struct DashboardLink {
+  unsigned short port = 80;
+  int reply_timeout = 30;  // seconds
+};
+DashboardLink& dashboard_link();
+
 // Resolves `host` (first IPv4 address), falling back to `fallback_ip` where
 // the variant allows, and connects a TCP socket to it on `port` (0: the
 // dashboard's port). The socket is non-blocking: read it with recv_piece and

@@ -39,7 +39,7 @@ class Transport : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ("", server.error());
     fake.hosts["dash.test"] = "127.0.0.1";
-    fake.port = server.port();
+    dashboard_link().port = server.port();
   }
   ScriptedServer server;
   FakeHost fake;
@@ -106,7 +106,7 @@ TEST_F(Transport, ConnectionVariantsSayExactlyTheirMessages) {
     fake.stdout_text.clear();
     fake.stderr_text.clear();
     fake.logs.clear();
-    fake.port = c.refused ? refused : server.port();
+    dashboard_link().port = c.refused ? refused : server.port();
     size_t before = server.connections();
     int sock = connect_to(*c.variant, c.name, "127.0.0.1");
     if (c.connects) {
@@ -130,7 +130,7 @@ TEST_F(Transport, ConnectionVariantsSayExactlyTheirMessages) {
 }
 
 TEST_F(Transport, DownloadVariantsHandBackASocketWhoseConnectFailed) {
-  fake.port = closed_port();
+  dashboard_link().port = closed_port();
   int sock = connect_to(kScriptConnect, "dash.test", nullptr);
   ASSERT_GE(sock, 0);
   EXPECT_EQ("hostname: dash.test\naddress: 127.0.0.1\n", fake.stdout_text);
@@ -147,7 +147,7 @@ TEST_F(Transport, DownloadVariantsHandBackASocketWhoseConnectFailed) {
   close(sock);
   // The custom script names its own port.
   fake.stderr_text.clear();
-  fake.port = closed_port();
+  dashboard_link().port = closed_port();
   sock = connect_to(kScriptConnect, "dash.test", nullptr, server.port());
   ASSERT_GE(sock, 0);
   EXPECT_EQ("Connect: Success\n", fake.stderr_text);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/shell_quote.h"
+#include "common/transport.h"
 #include "controller/checkin_fixture.h"
 #include "controller/custom_script.h"
 
@@ -128,7 +129,7 @@ TEST_F(CheckinFault, TenMegabyteReplyIsCutToTheReplyAreaAtOnce) {
 }
 
 TEST_F(CheckinFault, ReplyThatNeverEndsIsBounded) {
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   fake.write("/tmp/.received", "#@#config radio\nchannel 6\n");
   // Silence after the request: one reply time-out, then the check-in ends.
   server.script(ServerReply::never());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 #include "controller/checkin.h"
 #include "controller/checkin_test_support.h"
 #include "controller/config_record.h"
@@ -31,7 +32,7 @@ class Checkin : public ControllerTest {
         {"wireless.priv.ssid", "Office"},
     };
     fake.hosts["dash.test"] = "127.0.0.1";
-    fake.port = server.port();
+    dashboard_link().port = server.port();
     fake.write("/proc/meminfo", "MemTotal:  60000 kB\nMemFree:   12345 kB\n");
     fake.write("/proc/loadavg", "0.25 0.30 0.35 1/80 1234\n");
     fake.write("/sys/kernel/debug/batman_adv/bat0/gateways", kCheckinGatewayTable);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 #include "controller/checkin_fixture.h"
 #include "controller/checkin_report.h"
 #include "controller/checkin_test_support.h"
@@ -133,7 +134,7 @@ TEST_F(Checkin, UpgradeIsReportedOnceAndItsMarkRemoved) {
 
 TEST_F(Checkin, UpgradeMarkStaysUntilTheDashboardAcceptedTheReport) {
   fake.write("/etc/fw_a_version.old", "2.4.0\n");
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   server.script(ServerReply::never());
   server.script(ServerReply::text("HTTP/1.0 404 Not Found\r\n\r\n"));
   server.script(ServerReply::text(config_reply("")));
@@ -197,7 +198,7 @@ TEST_F(Checkin, ConfigurationThatCannotBeStoredIsNotParsed) {
 }
 
 TEST_F(Checkin, ReplyThatTimesOutEndsTheCheckin) {
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   server.script(ServerReply::never());
   auto t0 = std::chrono::steady_clock::now();
   checkin(2);

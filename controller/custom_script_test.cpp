@@ -234,7 +234,7 @@ TEST_F(CustomScript, ErrorPagesAndCutRepliesLeaveNoFile) {
   ServerReply held;
   held.pieces = {std::string("HTTP/1.0 200 OK\r\n\r\n") + kScript};
   held.hold = true;
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   const Case cases[] = {
       {"a 404 page with a '#'",
        ServerReply::text("HTTP/1.0 404 Not Found\r\n\r\n<body style=\"color:#333\">#!no</body>\n"),

@@ -6,11 +6,7 @@
 #include "common/output.h"
 
 int write_setting_file(const char* path, const char* message, const char* text) {
-  FILE* f = host_fopen(path, "w");
-  if (!f) return -1;
+  if (host_write_file(path, text) != 0) return -1;
   out_line(message);
-  fputs(text, f);
-  fclose(f);
-  host().file_written(path, text);
   return 0;
 }

@@ -12,6 +12,7 @@
 
 #include "common/process_http.h"
 #include "common/reply_reader.h"
+#include "common/transport.h"
 #include "controller/custom_script.h"
 #include "fuzz/fuzz_support.h"
 #include "vouchercheck/voucher.h"
@@ -66,7 +67,7 @@ void check_script(FakeHost& h, int sock, const std::string& reply) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeHost& h = fuzz_host();
-  h.timeout_seconds = 2;  // the far end has always closed: nothing waits this long
+  dashboard_link().reply_timeout = 2;  // the far end has always closed: nothing waits this long
   FuzzInput in(data, size);
   int reader = in.byte() % 7;
   std::string reply = in.rest();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/process_http.h"
+#include "common/transport.h"
 #include "fuzz/fuzz_support.h"
 #include "mesh/node_identity.h"
 
@@ -82,7 +83,7 @@ void check_stored(FakeHost& h, const std::string& reply) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeHost& h = fuzz_host();
-  h.timeout_seconds = 2;  // the far end has always closed: nothing waits this long
+  dashboard_link().reply_timeout = 2;  // the far end has always closed: nothing waits this long
   FuzzInput in(data, size);
   bool over_socket = in.byte() & 1;
   std::string bytes = in.rest();

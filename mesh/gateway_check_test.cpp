@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 #include "mesh/gateway_table.h"
 #include "mesh/testing/mesh_fixture.h"
 
@@ -138,7 +139,7 @@ TEST_F(GatewayCheck, WithoutATableNoGatewayAndNoMessages) {
 TEST_F(GatewayCheck, InternetCheckTrustsOnlySucceed) {
   ScriptedServer dashboard;
   ASSERT_EQ("", dashboard.error());
-  fake.port = dashboard.port();
+  dashboard_link().port = dashboard.port();
   use(kPortsenseProfile);
   const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
   dashboard.script(ServerReply::text(head + "#@#Succeed\n"));
@@ -149,7 +150,7 @@ TEST_F(GatewayCheck, InternetCheckTrustsOnlySucceed) {
                 "\r\nContent-type: application/x-www-form-urlencoded\r\nContent-length: 0\r\n\r\n",
             dashboard.request(0));
   EXPECT_EQ(1, check_internet());
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(1, check_internet());
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 #include "mesh/testing/mesh_fixture.h"
 
 namespace {
@@ -114,7 +115,7 @@ TEST_F(NodeIdentityTest, RepliesThatAreNotAnIdentityWithinThePlanStoreNothing) {
 TEST_F(NodeIdentityTest, GetNodeidSendsTheMacInBase64AndStoresTheReply) {
   ScriptedServer dashboard;
   ASSERT_EQ("", dashboard.error());
-  fake.port = dashboard.port();
+  dashboard_link().port = dashboard.port();
   dashboard.script(ServerReply::segments({kHead, "#@#5:3:", "17\r\n"}, Millis(50)));
   EXPECT_EQ(0, get_nodeid("00:1A:2B:3C:4D:5E"));
   EXPECT_EQ(std::string("POST /nodeid.php?hw=QX&mac=MDA6MUE6MkI6M0M6NEQ6NUU= HTTP/1.0\r\nHost: ") + DASHBOARD_HOST +
@@ -127,7 +128,7 @@ TEST_F(NodeIdentityTest, GetNodeidSendsTheMacInBase64AndStoresTheReply) {
 TEST_F(NodeIdentityTest, GetNodeidWithoutAUsableReplyStoresNothing) {
   ScriptedServer dashboard;
   ASSERT_EQ("", dashboard.error());
-  fake.port = dashboard.port();
+  dashboard_link().port = dashboard.port();
   use(kPortsenseProfile);  // connects without a word
   dashboard.script(ServerReply::text(kHead + "#@#unknown node\n"));
   dashboard.script(ServerReply::never());
@@ -135,7 +136,7 @@ TEST_F(NodeIdentityTest, GetNodeidWithoutAUsableReplyStoresNothing) {
   EXPECT_EQ("Node id reply not valid, nothing stored: \"unknown node\"\n", fake.stdout_text);
   // A dashboard that accepts and never answers holds the node for one
   // reply time-out only.
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(1, get_nodeid("00:1A:2B:3C:4D:5E"));
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
@@ -155,7 +156,7 @@ TEST_F(NodeIdentityTest, UnreachableDashboardGivesMinusOne) {
 TEST_F(NodeIdentityTest, AStoredIdIsKeptWithoutAsking) {
   ScriptedServer dashboard;
   ASSERT_EQ("", dashboard.error());
-  fake.port = dashboard.port();
+  dashboard_link().port = dashboard.port();
   fake.uci["node.status.id"] = "4";
   EXPECT_EQ(4, config_nodeid());
   EXPECT_EQ((std::vector<std::string>{"uci get node.status.id"}), fake.commands);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 #include "mesh/gateway_table.h"
 #include "mesh/testing/mesh_fixture.h"
 #include "portsense/portsense.h"
@@ -46,7 +47,7 @@ TEST_F(PortsenseNode, WiredNodeOnFirstBoot) {
   };
   ScriptedServer dashboard;
   ASSERT_EQ("", dashboard.error());
-  fake.port = dashboard.port();
+  dashboard_link().port = dashboard.port();
   dashboard.script(ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#@#Succeed\n"));
   dashboard.script(ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#@#5:3:17\n"));
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 #include "mesh/gateway_table.h"
 #include "mesh/testing/mesh_fixture.h"
 
@@ -43,7 +44,7 @@ class RoleDecision : public MeshFixture {
 TEST_F(RoleDecision, WiredNodeWithInternetStaysGateway) {
   ScriptedServer dashboard;
   ASSERT_EQ("", dashboard.error());
-  fake.port = dashboard.port();
+  dashboard_link().port = dashboard.port();
   dashboard.script(ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#@#Succeed\n"));
   EXPECT_EQ((kRedOn + std::vector<std::string>{"out Check Internet Connectivity\n"} +
              role_switch(0, "batctl gw server") + green_blink(20) + kRedOff),

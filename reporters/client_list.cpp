@@ -38,7 +38,7 @@ long long monotonic_ms() {
 // not used, so the whole of it gets the reply time-out: a dashboard that
 // trickles bytes cannot hold the reporter either.
 void print_reply(int sock, char* area, size_t cap) {
-  long long deadline = monotonic_ms() + host().reply_timeout() * 1000LL;
+  long long deadline = monotonic_ms() + dashboard_link().reply_timeout * 1000LL;
   for (;;) {
     long long left = deadline - monotonic_ms();
     if (left <= 0 || wait_fd(sock, POLLIN, static_cast<int>(left)) <= 0) return;

@@ -15,6 +15,7 @@
 
 #include "common/build_config.h"
 #include "common/station_format.h"
+#include "common/transport.h"
 #include "reporters/clientscout_program.h"
 #include "reporters/report_test_support.h"
 
@@ -191,7 +192,7 @@ TEST_F(Clientscout, AnIdentityThatTurnsUpLateIsUsedFromThen) {
 }
 
 TEST_F(Clientscout, ADashboardThatNeverAnswersEndsTheCycleAfterTheTimeOut) {
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   dashboard.script(ServerReply::never());
   start(false);
   auto t0 = std::chrono::steady_clock::now();
@@ -203,7 +204,7 @@ TEST_F(Clientscout, ADashboardThatNeverAnswersEndsTheCycleAfterTheTimeOut) {
 }
 
 TEST_F(Clientscout, ATricklingReplyIsCutAtTheTimeOut) {
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   std::vector<std::string> pieces = {"HTTP/1.0 200 OK\r\n\r\n"};
   for (int i = 0; i < 20; ++i) pieces.push_back("piece" + std::to_string(i) + ";");
   dashboard.script(ServerReply::segments(pieces, Millis(300)));

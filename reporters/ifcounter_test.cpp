@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/transport.h"
 #include "reporters/ifcounter_program.h"
 #include "reporters/report_test_support.h"
 
@@ -187,7 +188,7 @@ TEST_F(StatsReport, OnlyAReplyWithTwoHundredCountsAsSuccess) {
 }
 
 TEST_F(StatsReport, ADashboardThatNeverAnswersEndsTheCycleWithTheTimeOut) {
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   dashboard.script(ServerReply::never());
   start(false);
   auto t0 = std::chrono::steady_clock::now();

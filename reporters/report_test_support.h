@@ -11,12 +11,13 @@
 #include "common/testing/fake_host.h"
 #include "common/testing/fake_kernel.h"
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 
 class ReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ("", dashboard.error());
-    fake.port = dashboard.port();
+    dashboard_link().port = dashboard.port();
     set_eth0_mac(true);
   }
   // eth0 with its MAC, or no eth0 at all.

@@ -11,6 +11,7 @@
 #include "common/profile.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 #include "controller/program.h"
 #include "vouchercheck/program.h"
 
@@ -23,7 +24,7 @@ class Vouchercheck : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ("", server.error());
     fake.hosts["dash.test"] = "127.0.0.1";
-    fake.port = server.port();
+    dashboard_link().port = server.port();
     fake.uci["node.status.network"] = "office";
     set_profile(kVouchercheckProfile);
   }
@@ -142,7 +143,7 @@ TEST_F(Vouchercheck, TooFewArgumentsAreRefused) {
 }
 
 TEST_F(Vouchercheck, UnreachableDashboardIsAnEmptyAnswer) {
-  fake.port = closed_port();
+  dashboard_link().port = closed_port();
   EXPECT_EQ(0, run({"vouchercheck", "x", "00:11:22:33:44:55", "ABC123"}));
   EXPECT_EQ("", fake.stdout_text);
   EXPECT_EQ("", fake.stderr_text);
@@ -180,7 +181,7 @@ TEST_F(Vouchercheck, NetworkNameWithABlankCannotBreakTheRequestLine) {
 }
 
 TEST_F(Vouchercheck, SilentDashboardTimesOut) {
-  fake.timeout_seconds = 1;
+  dashboard_link().reply_timeout = 1;
   ServerReply partial = ServerReply::text("#@#val");
   partial.hold = true;
   server.script(partial);

@@ -16,6 +16,7 @@
 
 #include "common/build_config.h"
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 #include "watchdog/watchdog_test_support.h"
 
 namespace {
@@ -34,7 +35,7 @@ class Checks : public WatchdogTest {
   }
   void SetUp() override {
     fake.hosts[DASHBOARD_HOST] = "127.0.0.1";
-    fake.port = dashboard.port();
+    dashboard_link().port = dashboard.port();
   }
   ScriptedServer dashboard;
 };
@@ -220,7 +221,7 @@ TEST_F(Checks, ARepeaterThatCannotReachTheDashboardStartsLonely) {
 // once for a mesh client.
 TEST_F(Checks, NoConnectionStartsLonelyOnlyOnARepeaterOffTheMesh) {
   RefusedPort refused;
-  fake.port = refused.port();
+  dashboard_link().port = refused.port();
   const struct {
     const char* mode;
     bool client;   // udhcpc runs, pid file 77

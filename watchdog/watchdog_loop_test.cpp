@@ -11,6 +11,7 @@
 
 #include "common/build_config.h"
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 #include "watchdog/checks.h"
 #include "watchdog/idle_reboot.h"
 #include "watchdog/watchdog_test_support.h"
@@ -108,7 +109,7 @@ TEST_F(Waits, ThePassWaitsPacedWhileLonelySearches) {
   fake.write("/proc/meminfo", "MemFree: 20000 kB\n");
   ScriptedServer dashboard;
   fake.hosts[DASHBOARD_HOST] = "127.0.0.1";
-  fake.port = dashboard.port();
+  dashboard_link().port = dashboard.port();
   dashboard.script(ServerReply::text("#@#Succeed"));
   watchdog_pass();
   EXPECT_EQ((std::vector<unsigned>{1, 1, 1, kCheckPeriodSeconds}), fake.sleeps);

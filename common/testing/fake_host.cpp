@@ -199,23 +199,27 @@ int FakeHost::open_command(const char* cmd, CommandStream& out) {
   std::string* text = new std::string();
   command(cmd, *text);
   stream_texts_.push_back(text);
-  out.scripted = true;
-  out.text = text->data();
-  out.text_len = text->size();
+  stream_from_text(out, text->data(), text->size());
   return 0;
 }
 
 int FakeHost::close_command(CommandStream& out) {
-  if (!out.scripted) return real_host().close_command(out);
-  out.text = nullptr;
-  out.text_len = 0;
+  if (!stream_scripted(out)) return real_host().close_command(out);
+  stream_closed(out);
   return 0;
 }
 
-void FakeHost::file_written(const char* p, const char* text) {
+int FakeHost::write_file(const char* p, const char* text) {
+  if (Host::write_file(p, text) != 0) return -1;
   events.push_back(std::string("write ") + p + " " + text);
+  return 0;
 }
 
+int FakeHost::replace_file(const char* p, const char* text) {
+  if (Host::replace_file(p, text) != 0) return -1;
+  events.push_back(std::string("write ") + p + " " + text);
+  return 0;
+}
 void FakeHost::sleep(unsigned seconds) {
   sleeps.push_back(seconds);
   events.push_back("sleep " + std::to_string(seconds));

@@ -25,8 +25,6 @@ class FakeHost : public Host {
   std::map<std::string, std::string> hosts;  // name -> dotted quad
   time_t clock = 1700000000;                 // now()
   long uptime_seconds = 1000;
-  unsigned short port = 80;
-  int timeout_seconds = 30;
   std::vector<pid_t> fork_results;  // next results of fork(); default 4242
   bool real_commands = false;       // run commands through the real shell
 
@@ -63,7 +61,6 @@ class FakeHost : public Host {
   const char* path(const char* node_path, PathText& out) override;
   // The folder that stands for the node's "/".
   const char* root() const { return root_.c_str(); }
-  void file_written(const char* path, const char* text) override;
   void sleep(unsigned seconds) override;
   time_t now() override { return clock; }
   long uptime() override { return uptime_seconds; }
@@ -74,8 +71,8 @@ class FakeHost : public Host {
   void open_log(const char* ident, int options) override;
   void log(int priority, const char* text) override;
   int resolve(const char* name, Resolved& out) override;
-  unsigned short dashboard_port() override { return port; }
-  int reply_timeout() override { return timeout_seconds; }
+  int write_file(const char* path, const char* text) override;
+  int replace_file(const char* path, const char* text) override;
 
  private:
   int command(const std::string& command, std::string& output);

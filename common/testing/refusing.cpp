@@ -53,8 +53,6 @@ class RefusingHost : public Host {
   void open_log(const char* ident, int) override { refuse("open_log", ident); }
   void log(int, const char* text) override { refuse("log", text); }
   int resolve(const char* name, Resolved&) override { return refuse("resolve", name); }
-  unsigned short dashboard_port() override { return 80; }
-  int reply_timeout() override { return 30; }
 };
 
 class RefusingKernel : public Kernel {

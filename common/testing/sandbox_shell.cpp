@@ -120,17 +120,15 @@ int SandboxShell::open_command(const char* command, CommandStream& out) {
     close(fds[0]);
     return -1;
   }
-  out.fd = fds[0];
-  out.pid = pid;
+  stream_from_pipe(out, fds[0], pid);
   return 0;
 }
 
 int SandboxShell::close_command(CommandStream& out) {
-  close(out.fd);
+  close(stream_fd(out));
   int status = -1;
-  waitpid(out.pid, &status, 0);
-  out.fd = -1;
-  out.pid = -1;
+  waitpid(stream_pid(out), &status, 0);
+  stream_closed(out);
   return status;
 }
 

@@ -5,6 +5,7 @@
 
 #include "common/profile.h"
 #include "common/testing/refusing.h"
+#include "common/transport.h"
 
 namespace {
 
@@ -14,10 +15,14 @@ const ProgramProfile& missing_row() {
   return neutral;
 }
 
-// Each test starts without a row: one that forgot to choose is caught
-// instead of running with the row of the test before it.
+// Each test starts without a row, one that forgot to choose is caught
+// instead of running with the row of the test before it, and with the
+// dashboard where the node has it.
 class ForgetRow : public ::testing::EmptyTestEventListener {
-  void OnTestStart(const ::testing::TestInfo&) override { clear_profile(); }
+  void OnTestStart(const ::testing::TestInfo&) override {
+    clear_profile();
+    dashboard_link() = DashboardLink{};
+  }
 };
 
 }  // namespace

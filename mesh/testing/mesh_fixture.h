@@ -18,6 +18,7 @@
 #include "common/testing/fake_host.h"
 #include "common/testing/fake_kernel.h"
 #include "common/testing/http_server.h"
+#include "common/transport.h"
 #include "lonely/program.h"
 #include "portsense/program.h"
 
@@ -42,7 +43,7 @@ class MeshFixture : public ::testing::Test {
   MeshFixture() {
     set_profile(kLonelyProfile);
     fake.hosts[DASHBOARD_HOST] = "127.0.0.1";
-    fake.port = closed_port();
+    dashboard_link().port = closed_port();
     for (const char* led : kLedNames) fake.write(std::string("/sys/class/leds/ubnt:") + led + "/trigger", "none");
     elink = mesh = vlan = boot = 0;
   }
