@@ -5,12 +5,11 @@
 #include "common/output.h"
 #include "common/process.h"
 #include "common/runner.h"
-#include "controller/change_counts.h"
 #include "controller/config_record.h"
+#include "controller/firmware_upgrade.h"
 #include "controller/keywords.h"
 #include "controller/portal.h"
 #include "controller/reboot_settings.h"
-#include "controller/upgrade_flag.h"
 #include "controller/wifi_restart.h"
 
 namespace {
@@ -93,7 +92,7 @@ void run_after_apply(NodeConfig& config) {
   for (int row = 0; row < kSectionRowCount; ++row) {
     const Keyword& section = kKeywords[row];
     const AfterApplyRule& rule = kRules[section.code];
-    int count = change_counts[row];
+    int count = config.changes[row];
     TABLE_FORMAT_BEGIN
     if (rule.count_format) out_printf(rule.count_format, section.name, count);
     TABLE_FORMAT_END

@@ -21,12 +21,12 @@ class AfterApply : public ControllerTest {
 }  // namespace
 
 TEST_F(AfterApply, CountLinesInRowOrderAndCommitsOfChangedRows) {
-  change_counts[kRowDashboard] = 1;
-  change_counts[kRowDebug] = 2;
-  change_counts[kRowRadio] = 4;         // radio prints nothing, commits nothing
-  change_counts[kRowServices] = 5;      // likewise
-  change_counts[kRowCustomScript] = 3;  // commits "node"
-  change_counts[kRowLedsign] = 1;       // the row's own name as package
+  config.changes[kRowDashboard] = 1;
+  config.changes[kRowDebug] = 2;
+  config.changes[kRowRadio] = 4;         // radio prints nothing, commits nothing
+  config.changes[kRowServices] = 5;      // likewise
+  config.changes[kRowCustomScript] = 3;  // commits "node"
+  config.changes[kRowLedsign] = 1;       // the row's own name as package
   run_after_apply(config);
   EXPECT_EQ(
       "dashboard Counter:1\n"
@@ -50,7 +50,7 @@ TEST_F(AfterApply, CountLinesInRowOrderAndCommitsOfChangedRows) {
 }
 
 TEST_F(AfterApply, WirelessChangeCommitsClearsTheEnterpriseMarkAndRestartsWifi) {
-  change_counts[kRowWireless] = 2;
+  config.changes[kRowWireless] = 2;
   config.wireless.enterprise_reconfigured = 1;
   config.reboot_token = 0;
   fake.uci["node.status.mode"] = "gateway";
@@ -87,7 +87,7 @@ TEST_F(AfterApply, WifiRestartTakesTheRoleTheNodeHasNow) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.at_start_up) + " -> " + (c.now ? c.now : "(missing)"));
     fake.events.clear();
-    change_counts[kRowWireless] = 1;
+    config.changes[kRowWireless] = 1;
     config.reboot_token = 0;
     config.node_mode.set(c.at_start_up);
     if (c.now) {
@@ -104,7 +104,7 @@ TEST_F(AfterApply, WifiRestartTakesTheRoleTheNodeHasNow) {
 }
 
 TEST_F(AfterApply, UpgradeCountRaisesTheFlag) {
-  change_counts[kRowFwupgrade] = 1;
+  config.changes[kRowFwupgrade] = 1;
   run_after_apply(config);
   EXPECT_EQ(1, upgrade_pending);
   EXPECT_TRUE(runs().empty());

@@ -20,7 +20,6 @@
 #include "controller/device_identity.h"
 #include "controller/firmware_upgrade.h"
 #include "controller/program.h"
-#include "controller/upgrade_flag.h"
 #include "controller/uplink_alignment.h"
 
 const char kReceivedFile[] = "/tmp/.received";

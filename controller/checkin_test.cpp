@@ -23,7 +23,7 @@
 #include "controller/controller_loop.h"
 #include "controller/controller_test_support.h"
 #include "controller/device_identity.h"
-#include "controller/upgrade_flag.h"
+#include "controller/firmware_upgrade.h"
 #include "controller/uplink_alignment.h"
 
 using checkin_test::config_reply;

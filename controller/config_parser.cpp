@@ -8,7 +8,6 @@
 #include "common/runner.h"
 #include "controller/after_apply.h"
 #include "controller/applier.h"
-#include "controller/change_counts.h"
 #include "controller/config_record.h"
 #include "controller/custom_script.h"
 #include "controller/filter_settings.h"
@@ -192,7 +191,7 @@ void content_line(ParseState& s, const char* key, const char* value, NodeConfig&
 }  // namespace
 
 int parse_config_reply(const char* path, NodeConfig& config) {
-  reset_change_counts();
+  config.changes = ChangeCounts{};
   if (path_exists(path) != 0) return 1;
   out_printf("Open file %s\n", path);
   FILE* f = host_fopen(path, "r");

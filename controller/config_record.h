@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/text.h"
+#include "controller/keywords.h"
 
 struct DashboardConfig {
   FixedText<256> host;         // the dashboard's host name
@@ -89,6 +90,15 @@ struct FirmwareSettings {
   FixedText<256> path;
 };
 
+// What one parse changed: a count per section row of the keyword table,
+// zeroed by the parser before each reply. The after-apply step commits and
+// restarts only what it shows.
+struct ChangeCounts {
+  int rows[kSectionRowCount] = {};
+  int& operator[](int row) { return rows[row]; }
+  int operator[](int row) const { return rows[row]; }
+};
+
 struct NodeConfig {
   WirelessSettings wireless;
   FilterSettings filter;
@@ -101,6 +111,7 @@ struct NodeConfig {
   FixedText<30> node_mode;  // "gateway" or "repeater": read at start-up and at each Wi-Fi restart
   CaptivePortalSettings captive_portal;
   FirmwareSettings firmware;
+  ChangeCounts changes;  // of the last parse
 };
 
 // Creates and loads the records (a second call replaces the first).

@@ -12,9 +12,9 @@
 #include "common/signals.h"
 #include "controller/config_record.h"
 #include "controller/device_identity.h"
+#include "controller/firmware_upgrade.h"
 #include "controller/program.h"
 #include "controller/setting_values.h"
-#include "controller/upgrade_flag.h"
 
 void release_controller_records() {
   clear_controller_resources();

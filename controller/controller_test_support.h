@@ -9,16 +9,15 @@
 
 #include "common/testing/fake_host.h"
 #include "common/testing/fake_kernel.h"
-#include "controller/change_counts.h"
 #include "controller/config_record.h"
+#include "controller/firmware_upgrade.h"
 #include "controller/program.h"
-#include "controller/upgrade_flag.h"
 
 class ControllerTest : public ::testing::Test {
  protected:
   ControllerTest() {
     set_profile(kControllerProfile);
-    reset_change_counts();
+    config.changes = ChangeCounts{};
     upgrade_pending = 0;
   }
 

@@ -8,7 +8,6 @@
 #include "common/runner.h"
 #include "common/transport.h"
 #include "controller/applier.h"
-#include "controller/change_counts.h"
 #include "controller/config_record.h"
 #include "controller/controller_exit.h"
 #include "controller/keywords.h"
@@ -21,9 +20,7 @@ namespace {
 
 enum CustomScriptCode { kEnable = 0, kUrl = 1, kMd5 = 2 };
 
-void count_change() { ++change_counts[kRowCustomScript]; }
-
-void change_enable(CustomScriptSettings& s, const char* value) {
+void change_enable(CustomScriptSettings& s, const char* value, int& changes) {
   if (!has_value(value)) {
     out_line("Custom script config:Not receieved");
     return;
@@ -32,10 +29,10 @@ void change_enable(CustomScriptSettings& s, const char* value) {
   out_printf("Received Custom Script enable: %d\n", enable);
   if (enable == s.enable) return;
   s.enable = enable;
-  count_change();
+  ++changes;
 }
 
-void change_url(CustomScriptSettings& s, const char* value) {
+void change_url(CustomScriptSettings& s, const char* value, int& changes) {
   out_printf("Received Custom Script URL: %s\n", value);
   if (!has_value(value) || s.enable != 1) return;
   // A cut URL names another script: none is fetched, not even the old one.
@@ -47,12 +44,12 @@ void change_url(CustomScriptSettings& s, const char* value) {
   s.url.set(value);
   CommandText cmd;
   set_uci_config(setting_command(cmd, "uci set node.setting.cs_url=", s.url));
-  count_change();
+  ++changes;
 }
 
 // A new md5 runs the script once; a repeated one, or one while the script
 // is disabled, clears the run flag.
-void change_md5(CustomScriptSettings& s, const char* value) {
+void change_md5(CustomScriptSettings& s, const char* value, int& changes) {
   if (!has_value(value)) return;
   if (s.enable != 1 || !text_differs(s.md5, value)) {
     s.run_pending = 0;
@@ -62,7 +59,7 @@ void change_md5(CustomScriptSettings& s, const char* value) {
   s.run_pending = 1;
   CommandText cmd;
   set_uci_config(setting_command(cmd, "uci set node.setting.cs_md5=", s.md5, "\n"));
-  count_change();
+  ++changes;
 }
 
 }  // namespace
@@ -71,13 +68,13 @@ void apply_custom_script_setting(const char* key, const char* value, NodeConfig&
   CustomScriptSettings& s = config.custom_script;
   switch (keyword_code(kCustomScriptRows, key)) {
     case kEnable:
-      change_enable(s, value);
+      change_enable(s, value, config.changes[kRowCustomScript]);
       break;
     case kUrl:
-      change_url(s, value);
+      change_url(s, value, config.changes[kRowCustomScript]);
       break;
     case kMd5:
-      change_md5(s, value);
+      change_md5(s, value, config.changes[kRowCustomScript]);
       break;
     default:
       out_line("Custom Script Config: received bad config");

@@ -97,7 +97,7 @@ TEST_F(CustomScript, NewMd5WithTheScriptEnabledStoresAndAsksForOneRun) {
   EXPECT_EQ(1, config.custom_script.enable);
   EXPECT_EQ("http://scripts.example:8080/dir", std::string(config.custom_script.url));
   EXPECT_EQ(1, config.custom_script.run_pending);
-  EXPECT_EQ(3, change_counts[kRowCustomScript]);
+  EXPECT_EQ(3, config.changes[kRowCustomScript]);
   EXPECT_EQ((Strings{"uci set node.setting.cs_url=http://scripts.example:8080/dir",
                      "uci set node.setting.cs_md5=0cc175b9c0f1b6a831c399e269772661\n"}),
             runs());
@@ -105,13 +105,13 @@ TEST_F(CustomScript, NewMd5WithTheScriptEnabledStoresAndAsksForOneRun) {
             fake.stdout_text);
 
   // The same md5 in the next reply: no second run.
-  reset_change_counts();
+  config.changes = ChangeCounts{};
   fake.events.clear();
   apply_custom_script_setting("cs_enable", "1", config);
   apply_custom_script_setting("cs_url", "http://scripts.example:8080/dir", config);
   apply_custom_script_setting("cs_md5", "0cc175b9c0f1b6a831c399e269772661", config);
   EXPECT_EQ(0, config.custom_script.run_pending);
-  EXPECT_EQ(0, change_counts[kRowCustomScript]);
+  EXPECT_EQ(0, config.changes[kRowCustomScript]);
   EXPECT_TRUE(runs().empty());
 }
 
@@ -122,7 +122,7 @@ TEST_F(CustomScript, Md5WhileDisabledStoresNothingAndRunsNothing) {
   EXPECT_EQ("", std::string(config.custom_script.url));
   EXPECT_EQ("", std::string(config.custom_script.md5));
   EXPECT_EQ(0, config.custom_script.run_pending);
-  EXPECT_EQ(0, change_counts[kRowCustomScript]);
+  EXPECT_EQ(0, config.changes[kRowCustomScript]);
   EXPECT_TRUE(fake.commands.empty());
 }
 

@@ -4,7 +4,6 @@
 #include "common/output.h"
 #include "common/runner.h"
 #include "controller/applier.h"
-#include "controller/change_counts.h"
 #include "controller/config_record.h"
 #include "controller/keywords.h"
 #include "controller/setting_values.h"
@@ -43,7 +42,7 @@ const IsolationRule kPrivateRule = {&FilterSettings::priv_isolate, "Received Pri
 
 // Isolation is a wireless setting: the wireless commit and the Wi-Fi
 // restart after the parse bring it into effect.
-void change_isolation(const IsolationRule& rule, FilterSettings& f, const char* value) {
+void change_isolation(const IsolationRule& rule, FilterSettings& f, const char* value, int& wireless_changes) {
   if (!has_value(value)) return;
   TABLE_FORMAT_BEGIN
   out_printf(rule.received, value);
@@ -59,7 +58,7 @@ void change_isolation(const IsolationRule& rule, FilterSettings& f, const char* 
   cmd.format(rule.command, stored);
   TABLE_FORMAT_END
   set_uci_config(cmd);
-  ++change_counts[kRowWireless];
+  ++wireless_changes;
 }
 
 struct ServiceRule {
@@ -94,10 +93,10 @@ void apply_filter_setting(const char* key, const char* value, NodeConfig& config
       change_lan_block(config.filter, value);
       return;
     case kPublicIsolate:
-      change_isolation(kPublicRule, config.filter, value);
+      change_isolation(kPublicRule, config.filter, value, config.changes[kRowWireless]);
       return;
     case kPrivateIsolate:
-      change_isolation(kPrivateRule, config.filter, value);
+      change_isolation(kPrivateRule, config.filter, value, config.changes[kRowWireless]);
       return;
     default:
       out_line("Filter: Received bad option");

@@ -105,7 +105,7 @@ TEST_F(Filter, LanBlockSwitchesTheRulesAndIsKeptInUci) {
             runs());
   EXPECT_EQ(0, config.filter.lan_block);
   // The filter row has no change count: the commit above is the only one.
-  for (int count : change_counts) EXPECT_EQ(0, count);
+  for (int count : config.changes.rows) EXPECT_EQ(0, count);
 }
 
 TEST_F(Filter, LanBlockWithEth0DownIsStoredAndWrittenWithoutARule) {
@@ -158,7 +158,7 @@ TEST_F(Filter, IsolationIsAWirelessChange) {
     EXPECT_EQ(c.printed, fake.stdout_text);
     EXPECT_EQ(c.commands, runs());
     expected_count += static_cast<int>(c.commands.size());
-    EXPECT_EQ(expected_count, change_counts[kRowWireless]);
+    EXPECT_EQ(expected_count, config.changes[kRowWireless]);
   }
   EXPECT_EQ(1, config.filter.pub_isolate);
   EXPECT_EQ(3, config.filter.priv_isolate);
@@ -205,7 +205,7 @@ TEST_F(Filter, ServicesBlockOnceAndUnblockOnlyWhatTheyBlocked) {
   EXPECT_EQ(1, s.pop);
   EXPECT_EQ(1, s.imap);
   EXPECT_EQ(0, s.irc);
-  for (int count : change_counts) EXPECT_EQ(0, count);
+  for (int count : config.changes.rows) EXPECT_EQ(0, count);
 }
 
 TEST_F(Filter, StartUpAddsTheLanBlockAndShutdownRemovesItWithThisRunsServiceRules) {

@@ -10,8 +10,8 @@
 #include "controller/device_identity.h"
 #include "controller/download_guard.h"
 #include "controller/setting_values.h"
-#include "controller/upgrade_flag.h"
 
+int upgrade_pending = 0;
 const char kFirmwareImage[] = "/tmp/flx-pico2hp.bin";
 
 namespace {

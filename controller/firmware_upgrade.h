@@ -6,6 +6,11 @@
 struct NodeConfig;
 struct FirmwareSettings;
 
+// Set by the after-apply step when the dashboard changed the firmware
+// upgrade settings, cleared when the offered version is installed; the only
+// way out of the check-in loop.
+extern int upgrade_pending;
+
 extern const char kFirmwareImage[];  // "/tmp/flx-pico2hp.bin"
 extern const char kUpgradeScript[];  // "/tmp/upgrade.sh"
 

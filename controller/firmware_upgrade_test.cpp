@@ -65,14 +65,14 @@ TEST_F(Firmware, ImageSettingsCountOnlyOnceTheUpgradeIsEnabled) {
   EXPECT_EQ(0, apply_upgrade_setting("sum", kSum, config));
   EXPECT_EQ(0, apply_upgrade_setting("path", "http://fw.example/images", config));
   EXPECT_EQ("none", std::string(config.firmware.version));
-  EXPECT_EQ(0, change_counts[kRowFwupgrade]);
+  EXPECT_EQ(0, config.changes[kRowFwupgrade]);
 
   EXPECT_EQ(0, apply_upgrade_setting("UPGRADE", "1", config));
   EXPECT_EQ(0, apply_upgrade_setting("version", "2.5.0", config));
   EXPECT_EQ(0, apply_upgrade_setting("sum", kSum, config));
   EXPECT_EQ(0, apply_upgrade_setting("path", "http://fw.example/images", config));
   EXPECT_EQ(0, apply_upgrade_setting("path", "http://fw.example/images", config));  // unchanged
-  EXPECT_EQ(4, change_counts[kRowFwupgrade]);
+  EXPECT_EQ(4, config.changes[kRowFwupgrade]);
   EXPECT_EQ(1, config.firmware.upgrade);
   EXPECT_EQ("2.5.0", std::string(config.firmware.version));
   EXPECT_EQ(kSum, std::string(config.firmware.md5sum));
@@ -90,7 +90,7 @@ TEST_F(Firmware, AutoAndUpgradeLinesWithTheirMessages) {
   EXPECT_EQ(1, apply_upgrade_setting("bogus", "1", config));
   EXPECT_EQ("AUTO\nFirmware auto changed\nAUTO\nUPGRADE\nValue in strcut: 0\t received:0\n", fake.stdout_text);
   EXPECT_EQ(1, config.firmware.auto_upgrade);
-  EXPECT_EQ(0, change_counts[kRowFwupgrade]);  // auto raises no count
+  EXPECT_EQ(0, config.changes[kRowFwupgrade]);  // auto raises no count
 }
 
 // A value cut to its field would name another image, or a version that the
@@ -99,7 +99,7 @@ TEST_F(Firmware, OverlongImageSettingsWithdrawTheOfferInsteadOfBeingCut) {
   const std::string long_version = "2.5.0-rc1-20260301";  // 18 characters fit the 20-byte field
   EXPECT_EQ(0, apply_upgrade_setting("version", (long_version + "-b7").c_str(), config));
   EXPECT_EQ("none", std::string(config.firmware.version));
-  EXPECT_EQ(0, change_counts[kRowFwupgrade]);
+  EXPECT_EQ(0, config.changes[kRowFwupgrade]);
   EXPECT_EQ(0, run_firmware_upgrade(config.firmware));
   EXPECT_EQ(
       "Firmware version refused: longer than 19 characters\n"

@@ -75,7 +75,7 @@ TEST_F(Management, EachKeyPrintsAndOnlyChangesRunCommands) {
     EXPECT_EQ(c.commands, runs());
   }
   EXPECT_EQ("mesh;reboot", std::string(config.management.network));
-  for (int count : change_counts) EXPECT_EQ(0, count);
+  for (int count : config.changes.rows) EXPECT_EQ(0, count);
 }
 
 TEST_F(Management, RootPasswordIsKeptOnlyOnceTheScriptSucceeded) {
@@ -202,7 +202,7 @@ TEST_F(Management, PortalNameIsKeptOnlyWhileThePortalIsOn) {
   manage("cp_name", "nodogsplash");
   EXPECT_EQ(0, config.management.portal_enable);
   EXPECT_EQ("chilli", std::string(config.management.portal_name));
-  for (int count : change_counts) EXPECT_EQ(0, count);
+  for (int count : config.changes.rows) EXPECT_EQ(0, count);
 }
 
 TEST_F(Management, PortalNameStopsTheOldPortalThroughItsInitScript) {

@@ -7,7 +7,6 @@
 #include "common/host.h"
 #include "common/output.h"
 #include "controller/applier.h"
-#include "controller/change_counts.h"
 #include "controller/config_record.h"
 #include "controller/keywords.h"
 #include "controller/setting_values.h"
@@ -27,13 +26,11 @@ const CronCode kCronCodes[] = {
     {"m", kCronMonthly},
 };
 
-void count_schedule_change() { ++change_counts[kRowRebootSchedule]; }
-
-void change_number(int& stored, const char* value) {
+void change_number(int& stored, const char* value, int& changes) {
   int wanted = decimal_value(value);
   if (wanted == stored) return;
   stored = wanted;
-  count_schedule_change();
+  ++changes;
 }
 
 }  // namespace
@@ -64,9 +61,9 @@ void apply_reboot_schedule_setting(const char* key, const char* value, NodeConfi
     if (!text_differs(s.date, value)) return;
     s.date.clear();
     s.date.set(value);
-    count_schedule_change();
+    ++config.changes[kRowRebootSchedule];
   } else {
-    change_number(code == kEnable ? s.enable : s.time, value);
+    change_number(code == kEnable ? s.enable : s.time, value, config.changes[kRowRebootSchedule]);
   }
 }
 

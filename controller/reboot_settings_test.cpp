@@ -42,7 +42,7 @@ class Reboot : public ControllerTest {
   }
   void reboot(const char* key, const char* value = "") { apply_reboot_setting(key, value, config); }
   void schedule(const char* key, const char* value = "") { apply_reboot_schedule_setting(key, value, config); }
-  int changes() const { return change_counts[kRowRebootSchedule]; }
+  int changes() const { return config.changes[kRowRebootSchedule]; }
   std::string crontab() const { return fake.read(kCrontab); }
   void forget() {
     fake.events.clear();
@@ -87,7 +87,7 @@ TEST_F(Reboot, AnyKeyFromTheRebootRowOnCarriesTheFlag) {
     EXPECT_EQ(c.token, config.reboot_token);
   }
   EXPECT_TRUE(runs().empty());
-  for (int count : change_counts) EXPECT_EQ(0, count);
+  for (int count : config.changes.rows) EXPECT_EQ(0, count);
 }
 
 TEST_F(Reboot, ScheduleLinesAreRecordedAndCounted) {

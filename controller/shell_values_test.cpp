@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "common/testing/sandbox_shell.h"
-#include "controller/change_counts.h"
 #include "controller/config_record.h"
 #include "controller/custom_script.h"
 #include "controller/firmware_upgrade.h"
@@ -177,7 +176,6 @@ TEST(ShellValues, EverySettingReachesItsCommandAsExactlyItsText) {
       node.remove("/tmp/pwned");
       node.write("/tmp/.uci/wireless.pub.encryption", "none\n");
       node.write("/tmp/.uci/dhcp.pub.ipaddr", "10.3.48.1\n");
-      reset_change_counts();
       NodeConfig config;
       config.captive_portal.splash_url.set("none");
       row.apply(value, config, node);

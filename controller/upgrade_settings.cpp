@@ -1,6 +1,5 @@
 #include "common/output.h"
 #include "controller/applier.h"
-#include "controller/change_counts.h"
 #include "controller/config_record.h"
 #include "controller/firmware_upgrade.h"
 #include "controller/keywords.h"
@@ -10,15 +9,13 @@ namespace {
 
 enum FirmwareCode { kAuto = 0, kUpgrade = 1, kVersion = 2, kSum = 3, kPath = 4 };
 
-void count_change() { ++change_counts[kRowFwupgrade]; }
-
 // A version, path or sum cut short names another image, or a version the
 // flashed image never reports (the node would flash again at every start).
 // Such a value is refused and the stored one withdrawn, whatever order the
 // lines come in: a version of "none" and an empty path download nothing,
 // and a sum that is no md5 passes no image.
 template <size_t N>
-void change_text(FixedText<N>& stored, const char* what, const char* withdrawn, const char* value) {
+void change_text(FixedText<N>& stored, const char* what, const char* withdrawn, const char* value, int& changes) {
   if (!value_fits(what, value, stored)) {
     stored.set(withdrawn);
     return;
@@ -26,7 +23,7 @@ void change_text(FixedText<N>& stored, const char* what, const char* withdrawn, 
   if (!text_differs(stored, value)) return;
   stored.clear();
   stored.set(value);
-  count_change();
+  ++changes;
 }
 
 }  // namespace
@@ -50,15 +47,15 @@ int apply_upgrade_setting(const char* key, const char* value, NodeConfig& config
       if (has_value(value) && number != fw.upgrade) {
         out_line("Firmware upgrade changed");
         fw.upgrade = number;
-        count_change();
+        ++config.changes[kRowFwupgrade];
       }
       break;
     default:
       // The image settings count only once the upgrade is enabled.
       if (fw.upgrade != 1 || !has_value(value)) break;
-      if (code == kVersion) change_text(fw.version, "Firmware version", "none", value);
-      if (code == kSum) change_text(fw.md5sum, "Firmware md5", "refused", value);
-      if (code == kPath) change_text(fw.path, "Firmware path", "", value);
+      if (code == kVersion) change_text(fw.version, "Firmware version", "none", value, config.changes[kRowFwupgrade]);
+      if (code == kSum) change_text(fw.md5sum, "Firmware md5", "refused", value, config.changes[kRowFwupgrade]);
+      if (code == kPath) change_text(fw.path, "Firmware path", "", value, config.changes[kRowFwupgrade]);
       break;
   }
   return 0;

@@ -5,7 +5,6 @@
 #include "common/output.h"
 #include "common/runner.h"
 #include "controller/applier.h"
-#include "controller/change_counts.h"
 #include "controller/config_record.h"
 #include "controller/keywords.h"
 #include "controller/setting_values.h"
@@ -64,8 +63,6 @@ const TextSetting kTextSettings[] = {
 };
 // clang-format on
 
-void count_change() { ++change_counts[kRowWireless]; }
-
 void run_command(const char* command) { set_uci_config(command); }
 
 void print_message(const char* message, bool line) {
@@ -77,7 +74,7 @@ void print_message(const char* message, bool line) {
   }
 }
 
-void change_text(const TextSetting& setting, WirelessSettings& w, const char* value) {
+void change_text(const TextSetting& setting, WirelessSettings& w, const char* value, int& changes) {
   TextField stored = setting.stored(w);
   // A key cut short is one that no client can use: the stored one stays.
   if (setting.whole && !value_fits(setting.whole, value, stored.cap)) return;
@@ -86,10 +83,10 @@ void change_text(const TextSetting& setting, WirelessSettings& w, const char* va
   copy_text(stored.data, stored.cap, value);
   CommandText cmd;
   run_command(setting_command(cmd, setting.head, stored.data, setting.tail));
-  count_change();
+  ++changes;
 }
 
-void change_channel(WirelessSettings& w, const char* value) {
+void change_channel(WirelessSettings& w, const char* value, int& changes) {
   int channel = decimal_value(value);
   if (channel == w.channel) return;
   out_line("Found changes for Wireless Channel");
@@ -97,11 +94,11 @@ void change_channel(WirelessSettings& w, const char* value) {
   CommandText cmd;
   cmd.format("uci set wireless.radio0.channel=%d", w.channel);
   run_command(cmd);
-  count_change();
+  ++changes;
 }
 
 // A key turns WPA-PSK on for an open public network; no key turns it off.
-void change_public_key(WirelessSettings& w, const char* value) {
+void change_public_key(WirelessSettings& w, const char* value, int& changes) {
   if (has_value(value)) {
     if (!value_fits("Public key", value, w.pub_key)) return;
     if (text_differs(w.pub_key, value)) {
@@ -109,19 +106,19 @@ void change_public_key(WirelessSettings& w, const char* value) {
       w.pub_key.set(value);
       CommandText cmd;
       run_command(setting_command(cmd, "uci set wireless.pub.key=", w.pub_key));
-      count_change();
+      ++changes;
     }
     if (pub_encryption_on() == 0) {
       run_command("uci set wireless.pub.encryption=psk-mixed");
-      count_change();
+      ++changes;
     }
   } else if (pub_encryption_on() == 1) {
     run_command("uci set wireless.pub.encryption=none");
-    count_change();
+    ++changes;
   }
 }
 
-void change_enterprise(WirelessSettings& w, const char* value) {
+void change_enterprise(WirelessSettings& w, const char* value, int& changes) {
   if (!has_value(value)) return;
   int wanted = decimal_value(value);
   if (wanted == 1) {
@@ -135,17 +132,17 @@ void change_enterprise(WirelessSettings& w, const char* value) {
     run_command("uci set wireless.priv.server=");
     run_command("uci set wireless.priv.auth_port=");
     set_priv_encryption(1);
-    count_change();
+    ++changes;
   }
   if (wanted != w.enterprise) {
     w.enterprise = wanted;
-    count_change();
+    ++changes;
   }
 }
 
 // The server and port reach uci only in a parse that switched the private
 // network to WPA Enterprise, from lines after the enterprise line.
-void change_server(WirelessSettings& w, const char* value) {
+void change_server(WirelessSettings& w, const char* value, int& changes) {
   if (!has_value(value) || w.enterprise != 1) return;
   if (text_differs(w.radius_server, value)) {
     out_line("Found changes for WPA Enterprise server");
@@ -154,11 +151,11 @@ void change_server(WirelessSettings& w, const char* value) {
   if (w.enterprise_reconfigured == 1) {
     CommandText cmd;
     run_command(setting_command(cmd, "uci set wireless.priv.server=", w.radius_server, "\n"));
-    count_change();
+    ++changes;
   }
 }
 
-void change_port(WirelessSettings& w, const char* value) {
+void change_port(WirelessSettings& w, const char* value, int& changes) {
   if (!has_value(value) || w.enterprise != 1) return;
   int port = decimal_value(value);
   if (port != w.auth_port) {
@@ -169,7 +166,7 @@ void change_port(WirelessSettings& w, const char* value) {
     CommandText cmd;
     cmd.format("uci set wireless.priv.auth_port=%d\n", w.auth_port);
     run_command(cmd);
-    count_change();
+    ++changes;
   }
 }
 
@@ -198,16 +195,16 @@ void apply_wireless_setting(const char* key, const char* value, NodeConfig& conf
       out_printf("Received wifi tx power: %s\n", value ? value : "");
       return;
     case kPublicKey:
-      change_public_key(w, value);
+      change_public_key(w, value, config.changes[kRowWireless]);
       return;
     case kEnterprise:
-      change_enterprise(w, value);
+      change_enterprise(w, value, config.changes[kRowWireless]);
       return;
     case kServer:
-      change_server(w, value);
+      change_server(w, value, config.changes[kRowWireless]);
       return;
     case kPort:
-      change_port(w, value);
+      change_port(w, value, config.changes[kRowWireless]);
       return;
     default:
       break;
@@ -221,9 +218,9 @@ void apply_wireless_setting(const char* key, const char* value, NodeConfig& conf
   }
   if (!has_value(value)) return;
   if (code == kChannel) {
-    change_channel(w, value);
+    change_channel(w, value, config.changes[kRowWireless]);
   } else {
-    change_text(*text, w, value);
+    change_text(*text, w, value, config.changes[kRowWireless]);
   }
 }
 

@@ -30,7 +30,7 @@ class Wireless : public ControllerTest {
     fake.uci["wireless.priv.encryption"] = "psk-mixed";
   }
   void apply(const char* key, const char* value = "") { apply_wireless_setting(key, value, config); }
-  int changes() const { return change_counts[kRowWireless]; }
+  int changes() const { return config.changes[kRowWireless]; }
 };
 
 }  // namespace
@@ -58,7 +58,7 @@ TEST_F(Wireless, EachCodeWritesItsOwnCommandWhenTheValueDiffers) {
     SCOPED_TRACE(c.key);
     fake.events.clear();
     fake.stdout_text.clear();
-    reset_change_counts();
+    config.changes = ChangeCounts{};
     apply(c.key, c.value);
     EXPECT_EQ(c.printed, fake.stdout_text);
     EXPECT_EQ((std::vector<std::string>{c.command}), runs());
@@ -99,7 +99,7 @@ TEST_F(Wireless, PublicKeyAndItsEncryption) {
   EXPECT_EQ(1, changes());
   // New key while open: the key, then WPA-PSK.
   fake.events.clear();
-  reset_change_counts();
+  config.changes = ChangeCounts{};
   apply("public.key", "newguestkey");
   EXPECT_EQ(
       (std::vector<std::string>{"uci set wireless.pub.key=newguestkey", "uci set wireless.pub.encryption=psk-mixed"}),
@@ -109,13 +109,13 @@ TEST_F(Wireless, PublicKeyAndItsEncryption) {
   // Same key while open again: only the encryption.
   fake.uci["wireless.pub.encryption"] = "none";
   fake.events.clear();
-  reset_change_counts();
+  config.changes = ChangeCounts{};
   apply("public.key", "newguestkey");
   EXPECT_EQ((std::vector<std::string>{"uci set wireless.pub.encryption=psk-mixed"}), runs());
   EXPECT_EQ(1, changes());
   // Same key while encrypted, and no key while open: nothing.
   fake.events.clear();
-  reset_change_counts();
+  config.changes = ChangeCounts{};
   apply("public.key", "newguestkey");
   fake.uci["wireless.pub.encryption"] = "none";
   apply("public.key");
@@ -166,7 +166,7 @@ TEST_F(Wireless, EnterpriseFromPskAndBack) {
   // Already enterprise in uci too: nothing.
   fake.events.clear();
   fake.commands.clear();
-  reset_change_counts();
+  config.changes = ChangeCounts{};
   apply("enterprise", "1");
   EXPECT_EQ((std::vector<std::string>{"uci get wireless.priv.encryption"}), fake.commands);
   EXPECT_EQ(0, changes());
@@ -185,7 +185,7 @@ TEST_F(Wireless, EnterpriseFromPskAndBack) {
   // Stored 0 but uci still enterprise: back to PSK as well.
   fake.uci["wireless.priv.encryption"] = "mixed-wpa";
   fake.events.clear();
-  reset_change_counts();
+  config.changes = ChangeCounts{};
   apply("enterprise", "0");
   EXPECT_EQ(4u, runs().size());
   EXPECT_EQ(1, changes());

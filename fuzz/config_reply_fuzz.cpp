@@ -5,10 +5,9 @@
 // holds, no file that existed is lost and nothing is left half-written.
 #include <string>
 
-#include "controller/change_counts.h"
 #include "controller/config_parser.h"
 #include "controller/config_record.h"
-#include "controller/upgrade_flag.h"
+#include "controller/firmware_upgrade.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -61,7 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     laid_out = true;
   }
   lay_out_node(h);
-  reset_change_counts();
   upgrade_pending = 0;
   NodeConfig config = baseline_config();
 

@@ -1,3 +1,0 @@
-#include "controller/upgrade_flag.h"
-
-int upgrade_pending = 0;
