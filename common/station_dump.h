@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/kernel.h"
+#include "common/linux_kernel.h"
 #include "common/text.h"
 
 struct nl_sock;
@@ -79,3 +80,16 @@ int dump_error_handler(sockaddr_nl* from, nlmsgerr* err, void* arg);
 int dump_ack_handler(nl_msg* msg, void* arg);
 int dump_finish_handler(nl_msg* msg, void* arg);
 int station_handler(nl_msg* msg, void* arg);
+
+// The node's kernel with its radios' station dumps over nl80211, in the way
+// of the program that reports them (the controller, clientscout).
+class WifiKernel : public LinuxKernel {
+ public:
+  explicit WifiKernel(const StationDumpOptions& dump) : dump_(dump) {}
+  void station_init() override;
+  int station_dump(const char* ifname) override;
+  int neighbour_dump(const char* ifname, NeighbourList& macs, NeighbourList& signals) override;
+
+ private:
+  const StationDumpOptions& dump_;
+};

@@ -6,10 +6,10 @@
 #include "common/process.h"
 #include "common/runner.h"
 #include "controller/config_record.h"
-#include "controller/firmware_upgrade.h"
 #include "controller/keywords.h"
-#include "controller/portal.h"
-#include "controller/reboot_settings.h"
+#include "controller/settings/firmware_upgrade.h"
+#include "controller/settings/portal.h"
+#include "controller/settings/reboot_settings.h"
 #include "controller/wifi_restart.h"
 
 namespace {

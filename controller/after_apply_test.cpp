@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "controller/controller_test_support.h"
+#include "controller/testing/controller_test.h"
 
 namespace {
 

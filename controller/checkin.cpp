@@ -16,10 +16,10 @@
 #include "controller/checkin_report.h"
 #include "controller/config_parser.h"
 #include "controller/config_record.h"
-#include "controller/custom_script.h"
 #include "controller/device_identity.h"
-#include "controller/firmware_upgrade.h"
 #include "controller/program.h"
+#include "controller/settings/custom_script.h"
+#include "controller/settings/firmware_upgrade.h"
 #include "controller/uplink_alignment.h"
 
 const char kReceivedFile[] = "/tmp/.received";

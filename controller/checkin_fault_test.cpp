@@ -12,8 +12,8 @@
 
 #include "common/shell_quote.h"
 #include "common/transport.h"
-#include "controller/checkin_fixture.h"
-#include "controller/custom_script.h"
+#include "controller/settings/custom_script.h"
+#include "controller/testing/checkin_fixture.h"
 
 using checkin_test::config_reply;
 using checkin_test::encode;

@@ -16,7 +16,7 @@
 #include "common/netif.h"
 #include "common/route.h"
 #include "common/testing/http_server.h"
-#include "controller/checkin_fixture.h"
+#include "controller/testing/checkin_fixture.h"
 
 using checkin_test::config_reply;
 using checkin_test::parse_request;

@@ -17,13 +17,13 @@
 
 #include "common/testing/http_server.h"
 #include "common/transport.h"
-#include "controller/checkin_fixture.h"
 #include "controller/checkin_report.h"
-#include "controller/checkin_test_support.h"
 #include "controller/controller_loop.h"
-#include "controller/controller_test_support.h"
 #include "controller/device_identity.h"
-#include "controller/firmware_upgrade.h"
+#include "controller/settings/firmware_upgrade.h"
+#include "controller/testing/checkin_fixture.h"
+#include "controller/testing/checkin_request.h"
+#include "controller/testing/controller_test.h"
 #include "controller/uplink_alignment.h"
 
 using checkin_test::config_reply;

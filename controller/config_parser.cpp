@@ -9,15 +9,15 @@
 #include "controller/after_apply.h"
 #include "controller/applier.h"
 #include "controller/config_record.h"
-#include "controller/custom_script.h"
-#include "controller/filter_settings.h"
-#include "controller/firmware_upgrade.h"
 #include "controller/keywords.h"
-#include "controller/management_settings.h"
-#include "controller/portal.h"
-#include "controller/reboot_settings.h"
-#include "controller/setting_values.h"
-#include "controller/wireless_settings.h"
+#include "controller/settings/custom_script.h"
+#include "controller/settings/filter_settings.h"
+#include "controller/settings/firmware_upgrade.h"
+#include "controller/settings/management_settings.h"
+#include "controller/settings/portal.h"
+#include "controller/settings/reboot_settings.h"
+#include "controller/settings/setting_values.h"
+#include "controller/settings/wireless_settings.h"
 
 const char kChilliSettingsFile[] = "/tmp/chilli_config";
 const char kSplashSettingsFile[] = "/tmp/splash_config";

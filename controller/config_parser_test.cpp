@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "controller/controller_test_support.h"
-#include "controller/portal.h"
+#include "controller/settings/portal.h"
+#include "controller/testing/controller_test.h"
 
 namespace {
 

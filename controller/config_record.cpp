@@ -4,9 +4,9 @@
 
 #include "common/output.h"
 #include "common/runner.h"
-#include "controller/filter_settings.h"
-#include "controller/setting_values.h"
-#include "controller/wireless_settings.h"
+#include "controller/settings/filter_settings.h"
+#include "controller/settings/setting_values.h"
+#include "controller/settings/wireless_settings.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <string>
 
-#include "controller/controller_test_support.h"
-#include "controller/lan_test_support.h"
+#include "controller/testing/controller_test.h"
+#include "controller/testing/lan.h"
 
 namespace {
 

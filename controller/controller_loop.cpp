@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
 #include "common/daemon.h"
 #include "common/host.h"
@@ -12,9 +13,9 @@
 #include "common/signals.h"
 #include "controller/config_record.h"
 #include "controller/device_identity.h"
-#include "controller/firmware_upgrade.h"
 #include "controller/program.h"
-#include "controller/setting_values.h"
+#include "controller/settings/firmware_upgrade.h"
+#include "controller/settings/setting_values.h"
 
 void release_controller_records() {
   clear_controller_resources();
@@ -67,4 +68,10 @@ int shutdown_after_upgrade() {
   // The signal waits on the main flow; its clean-up runs here.
   termination_point();
   return 0;
+}
+
+void end_controller(int status) {
+  release_resources();
+  log_printf(LOG_INFO, "Exiting...");
+  exit(status);
 }

@@ -30,3 +30,8 @@ int run_checkin_loop(CheckinFunction checkin, const DeviceIdentity& identity, un
 // Ends the controller through its own termination handler (SIGTERM to
 // itself). Returns 0 only when the signal does not end the process.
 int shutdown_after_upgrade();
+
+// Ends the controller with `status` through the same clean-up as SIGTERM:
+// the pid file goes, the firewall rules and the records are released, so the
+// watchdog can start it again cleanly.
+[[noreturn]] void end_controller(int status);

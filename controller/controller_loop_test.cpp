@@ -9,9 +9,9 @@
 #include <climits>
 #include <string>
 
-#include "controller/controller_test_support.h"
 #include "controller/device_identity.h"
-#include "controller/lan_test_support.h"
+#include "controller/testing/controller_test.h"
+#include "controller/testing/lan.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "common/testing/fake_host.h"
 #include "controller/config_parser.h"
 #include "controller/config_record.h"
-#include "controller/firmware_upgrade.h"
 #include "controller/keywords.h"
+#include "controller/settings/firmware_upgrade.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <syslog.h>
 
-#include "common/wifi_kernel.h"
+#include "common/station_dump.h"
 #include "controller/checkin.h"
 #include "controller/controller_loop.h"
 #include "controller/device_identity.h"

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "common/station_format.h"
-#include "controller/checkin_fixture.h"
 #include "controller/config_parser.h"
-#include "controller/portal.h"
-#include "controller/reboot_settings.h"
+#include "controller/settings/portal.h"
+#include "controller/settings/reboot_settings.h"
+#include "controller/testing/checkin_fixture.h"
 
 using checkin_test::config_reply;
 

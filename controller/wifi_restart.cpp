@@ -11,7 +11,7 @@
 #include "common/runner.h"
 #include "common/shell_quote.h"
 #include "common/state_flags.h"
-#include "controller/setting_values.h"
+#include "controller/settings/setting_values.h"
 #include "mesh/bridge_addresses.h"
 
 namespace {

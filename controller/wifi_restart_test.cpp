@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "controller/controller_test_support.h"
+#include "controller/testing/controller_test.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "controller/config_parser.h"
 #include "controller/config_record.h"
-#include "controller/firmware_upgrade.h"
+#include "controller/settings/firmware_upgrade.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/reboot_settings.h"
+#include "controller/settings/reboot_settings.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

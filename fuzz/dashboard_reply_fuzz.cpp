@@ -13,7 +13,7 @@
 #include "common/process_http.h"
 #include "common/reply_reader.h"
 #include "common/transport.h"
-#include "controller/custom_script.h"
+#include "controller/settings/custom_script.h"
 #include "fuzz/fuzz_support.h"
 #include "vouchercheck/voucher.h"
 #include "watchdog/checks.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "controller/portal.h"
+#include "controller/settings/portal.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // a host, a port within TCP's range and a page that ends in "/custom.sh".
 #include <cstring>
 
-#include "controller/custom_script.h"
+#include "controller/settings/custom_script.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/build_config.h"
-#include "reporters/report_test_support.h"
+#include "reporters/testing/report_test.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <syslog.h>
 
-#include "common/wifi_kernel.h"
+#include "common/station_dump.h"
 #include "reporters/clientscout.h"
 
 const ProgramProfile kClientscoutProfile = {.name = "clientscout"};

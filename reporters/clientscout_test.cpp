@@ -17,7 +17,7 @@
 #include "common/station_format.h"
 #include "common/transport.h"
 #include "reporters/clientscout_program.h"
-#include "reporters/report_test_support.h"
+#include "reporters/testing/report_test.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "common/transport.h"
 #include "reporters/ifcounter_program.h"
-#include "reporters/report_test_support.h"
+#include "reporters/testing/report_test.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 #include "common/testing/http_server.h"
 #include "common/testing/private_tmp.h"
 #include "common/testing/test_files.h"
-#include "controller/checkin_test_support.h"
+#include "controller/testing/checkin_request.h"
 
 using checkin_test::config_reply;
 using checkin_test::parse_request;

@@ -17,7 +17,7 @@
 #include "common/build_config.h"
 #include "common/testing/http_server.h"
 #include "common/transport.h"
-#include "watchdog/watchdog_test_support.h"
+#include "watchdog/testing/watchdog_test.h"
 
 namespace {
 

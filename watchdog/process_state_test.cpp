@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "watchdog/watchdog_test_support.h"
+#include "watchdog/testing/watchdog_test.h"
 
 namespace {
 using ProcessStates = WatchdogTest;

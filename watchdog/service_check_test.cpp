@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include "watchdog/watchdog_test_support.h"
+#include "watchdog/testing/watchdog_test.h"
 
 namespace {
 

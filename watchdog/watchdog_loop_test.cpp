@@ -14,7 +14,7 @@
 #include "common/transport.h"
 #include "watchdog/checks.h"
 #include "watchdog/idle_reboot.h"
-#include "watchdog/watchdog_test_support.h"
+#include "watchdog/testing/watchdog_test.h"
 
 namespace {
 
