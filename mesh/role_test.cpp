@@ -64,9 +64,7 @@ TEST_F(Role, BatmanModeChangesOnlyBetweenClientAndServer) {
       return 0;
     };
     EXPECT_EQ(0, config_batman_mode(c.role));
-    std::vector<std::string> commands;
-    for (const std::string& e : node.trace("run ")) commands.push_back(e.substr(4));
-    EXPECT_EQ(c.commands, commands);
+    EXPECT_EQ(c.commands, node.runs());
     EXPECT_EQ(kBatmanMode, node.commands.front());
     EXPECT_EQ(c.recorded, node.uci["node.status.mode"]);
   }

@@ -17,6 +17,7 @@
 
 #include "common/build_config.h"
 #include "common/testing/private_tmp.h"
+#include "common/testing/stand_ins.h"
 
 namespace daemon_node {
 
@@ -74,10 +75,7 @@ std::string build_node() {
   // Stand-ins, one overlay per folder of the node's programs.
   const std::map<std::string, std::map<std::string, std::string>> stand_ins = {
       {"/usr/bin",
-       {{"uci",
-         "#!/bin/sh\n# \"uci get <key>\" prints the file named after the key.\n"
-         "[ \"$1\" = get ] || exit 1\nf=/tmp/.node/uci/$2\n"
-         "[ -f \"$f\" ] || { echo \"uci: Entry not found\" >&2; exit 1; }\ncat \"$f\"\n"},
+       {{"uci", "#!/bin/sh\n" + uci_stand_in_body("/tmp/.node/uci")},
         {"batctl", "#!/bin/sh\n[ \"$1\" = gw ] && cat /tmp/.node/batctl_gw 2>/dev/null\nexit 0\n"},
         {"fleetlink_supervisor", kRecordingStandIn},
         {"clientscout", kRecordingStandIn},

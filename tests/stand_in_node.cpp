@@ -16,24 +16,14 @@
 #include <sstream>
 
 #include "common/build_config.h"
+#include "common/testing/stand_ins.h"
+#include "common/testing/test_files.h"
 
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void write_file(const std::string& path, const std::string& text, mode_t mode = 0644) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-  chmod(path.c_str(), mode);
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
 
 void make_dirs(const std::string& path) {
   for (size_t i = 1; i <= path.size(); ++i) {
@@ -66,15 +56,6 @@ const char kShell[] =
     "# Notes each command line a program hands to the shell, then runs it.\n"
     "[ \"$1\" = -c ] && printf '%s\\n' \"$2\" >> /standin/issued && printf '$ %s\\n' \"$2\" >> /standin/trace\n"
     "exec /usr/bin/dash \"$@\"\n";
-
-const char kUci[] =
-    "case \"$1\" in\n"
-    "get) [ -f \"/standin/uci/$2\" ] || { echo \"uci: Entry not found\" >&2; exit 1; }\n"
-    "     cat \"/standin/uci/$2\" ;;\n"
-    "set) printf '%s\\n' \"${2#*=}\" > \"/standin/uci/${2%%=*}\" ;;\n"
-    "commit) ;;\n"
-    "*) exit 1 ;;\n"
-    "esac\n";
 
 const char kBatctl[] =
     "case \"$1\" in\n"
@@ -229,7 +210,7 @@ void StandInNode::build() {
 
   // The commands of the platform.
   write_file(layer + "/usr/bin/sh", kShell, 0755);
-  write_file(layer + "/usr/bin/uci", stand_in("uci", kUci), 0755);
+  write_file(layer + "/usr/bin/uci", stand_in("uci", uci_stand_in_body("/standin/uci")), 0755);
   write_file(layer + "/usr/sbin/batctl", stand_in("batctl", kBatctl), 0755);
   for (const char* c : {"ifconfig", "udhcpc"}) write_file(layer + "/usr/sbin/" + c, stand_in(c), 0755);
   for (const char* c : {"iptables", "do_reboot", "reboot"}) {
@@ -243,13 +224,13 @@ void StandInNode::build() {
   // The program under test, where the node keeps it.
   std::string installed = layer + setup_.install_as;
   make_dirs(installed.substr(0, installed.rfind('/')));
-  write_file(installed, read_file(setup_.program), 0755);
+  write_file(installed, slurp(setup_.program), 0755);
 
   // Name resolution that fails at once; the loader's cache.
   write_file(root_ + "/etc/resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");
   write_file(root_ + "/etc/nsswitch.conf", "hosts: files dns\n");
   write_file(root_ + "/etc/hosts", "127.0.0.1 localhost\n");
-  write_file(root_ + "/etc/ld.so.cache", read_file("/etc/ld.so.cache"));
+  write_file(root_ + "/etc/ld.so.cache", slurp("/etc/ld.so.cache"));
 
   // The node's state.
   write_file(root_ + "/proc/uptime", setup_.uptime);
@@ -401,7 +382,7 @@ std::string StandInNode::transcript() const {
          "--- standard output\n" + out + "--- standard error\n" + err;
 }
 
-std::string StandInNode::file(const std::string& path) const { return read_file(root_ + path); }
+std::string StandInNode::file(const std::string& path) const { return slurp(root_ + path); }
 
 std::string StandInNode::uci(const std::string& key) const {
   std::string v = file("/standin/uci/" + key);

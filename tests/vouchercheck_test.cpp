@@ -24,6 +24,7 @@
 
 #include "common/build_config.h"
 #include "common/testing/http_server.h"
+#include "common/testing/test_files.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ using Clock = std::chrono::steady_clock;
 
 std::string g_skip_reason;
 std::string g_dir;  // stand-in uci, its answers and the resolver files
-
-void write_file(const std::string& path, const std::string& text, mode_t mode = 0644) {
-  std::ofstream(path) << text;
-  chmod(path.c_str(), mode);
-}
 
 // Mounts `text` over an /etc file for this namespace only.
 bool replace_etc_file(const std::string& etc, const std::string& text) {

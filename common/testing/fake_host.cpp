@@ -95,6 +95,26 @@ std::vector<std::string> FakeHost::trace(const std::string& prefix) const {
   return out;
 }
 
+std::vector<std::string> FakeHost::runs() const {
+  std::vector<std::string> out;
+  for (const std::string& e : trace("run ")) out.push_back(e.substr(4));
+  return out;
+}
+
+std::vector<std::string> FakeHost::reads() const {
+  std::vector<std::string> out;
+  for (const std::string& e : trace("read ")) out.push_back(e.substr(5));
+  return out;
+}
+
+std::vector<std::string> FakeHost::logs_at(int priority) const {
+  std::vector<std::string> out;
+  for (const auto& [p, text] : logs) {
+    if (p == priority) out.push_back(text);
+  }
+  return out;
+}
+
 std::string FakeHost::path(const std::string& absolute) const { return root_ + absolute; }
 
 const char* FakeHost::path(const char* node_path, PathText& out) {

@@ -41,6 +41,11 @@ class FakeHost : public Host {
   // "out <text>", "err <text>", "log <prio> <text>", "write <path> <text>",
   // "fork".
   std::vector<std::string> trace(const std::string& prefix) const;
+  // Commands run through the shell, commands whose output was read, and the
+  // log lines of one priority, each in order.
+  std::vector<std::string> runs() const;
+  std::vector<std::string> reads() const;
+  std::vector<std::string> logs_at(int priority) const;
 
   // Files under the root.
   std::string path(const std::string& absolute) const;

@@ -1,5 +1,6 @@
 #include "common/testing/sandbox_shell.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "common/testing/stand_ins.h"
 
 namespace {
 
@@ -43,13 +46,10 @@ std::string stand_in(bool records_input) {
   return s;
 }
 
-const char kUci[] =
-    "#!/bin/sh\n"
-    "{ printf '%s\\0' uci \"$@\"; printf '\\1'; } >> /tmp/.calls\n"
-    "case \"$1\" in\n"
-    "  get) [ -f \"/tmp/.uci/$2\" ] || exit 1; IFS= read -r v < \"/tmp/.uci/$2\"; printf '%s\\n' \"$v\" ;;\n"
-    "  set) printf '%s\\n' \"${2#*=}\" > \"/tmp/.uci/${2%%=*}\" ;;\n"
-    "esac\n";
+// uci as the other tests' shells have it, its calls recorded as the rest.
+std::string uci_script() {
+  return "#!/bin/sh\n{ printf '%s\\0' uci \"$@\"; printf '\\1'; } >> /tmp/.calls\n" + uci_stand_in_body("/tmp/.uci");
+}
 
 [[noreturn]] void fail(const char* why) {
   dprintf(2, "sandbox: %s: %s\n", why, strerror(errno));
@@ -75,7 +75,7 @@ SandboxShell::SandboxShell() {
   symlink("usr/sbin", path("/sbin").c_str());
   for (const char* tool : kPathTools) {
     std::string file = std::string("/tmp/.bin/") + tool;
-    write(file, strcmp(tool, "uci") == 0 ? std::string(kUci) : stand_in(strcmp(tool, "passwd") == 0));
+    write(file, strcmp(tool, "uci") == 0 ? uci_script() : stand_in(strcmp(tool, "passwd") == 0));
     chmod(path(file).c_str(), 0755);
   }
   for (const char* tool : kAbsoluteTools) {
@@ -99,12 +99,32 @@ std::string SandboxShell::sandbox_error() {
   return err.empty() ? "the sandboxed shell failed" : err;
 }
 
+// The stand-in uci keeps the fake host's table: its files hold the table
+// while a command runs, and what the command set is in the table after.
+void SandboxShell::uci_to_files() {
+  for (const auto& [key, value] : uci) write("/tmp/.uci/" + key, value + "\n");
+}
+
+void SandboxShell::uci_from_files() {
+  DIR* d = ::opendir(path("/tmp/.uci").c_str());
+  if (!d) return;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    std::string value = read(std::string("/tmp/.uci/") + e->d_name);
+    if (!value.empty() && value.back() == '\n') value.pop_back();
+    uci[e->d_name] = value;
+  }
+  closedir(d);
+}
+
 int SandboxShell::run(const char* command) {
   events.push_back(std::string("run ") + command);
   commands.push_back(command);
+  uci_to_files();
   pid_t pid = spawn(command, -1);
   int status = -1;
   if (pid > 0) waitpid(pid, &status, 0);
+  uci_from_files();
   return status;
 }
 
@@ -112,6 +132,7 @@ int SandboxShell::open_command(const char* command, CommandStream& out) {
   out = CommandStream();
   events.push_back(std::string("read ") + command);
   commands.push_back(command);
+  uci_to_files();
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return -1;
   pid_t pid = spawn(command, fds[1]);
@@ -129,6 +150,7 @@ int SandboxShell::close_command(CommandStream& out) {
   int status = -1;
   waitpid(stream_pid(out), &status, 0);
   stream_closed(out);
+  uci_from_files();
   return status;
 }
 
@@ -159,9 +181,7 @@ void SandboxShell::forget_calls() {
   forget();
 }
 
-void SandboxShell::set_uci(const std::string& key, const std::string& value) {
-  write("/tmp/.uci/" + key, value + "\n");
-}
+void SandboxShell::set_uci(const std::string& key, const std::string& value) { uci[key] = value; }
 
 pid_t SandboxShell::spawn(const char* command, int stdout_fd) {
   std::string root = this->root();

@@ -3,8 +3,9 @@
 // fake root's folders and PATH holds only recording stand-ins, so that even
 // an absolute path such as /sbin/syslogd or /usr/sbin/batctl reaches a
 // stand-in. Each stand-in records the arguments (and, for passwd, the
-// input) it received; uci keeps its settings as files in /tmp/.uci, so that
-// get reads what set wrote. Needs root (or unprivileged user namespaces).
+// input) it received; uci keeps the fake host's table (as files in /tmp/.uci
+// while a command runs), so that get reads what set wrote. Needs root (or
+// unprivileged user namespaces).
 #pragma once
 
 #include <string>
@@ -37,6 +38,8 @@ class SandboxShell : public FakeHost {
 
  private:
   pid_t spawn(const char* command, int stdout_fd);
+  void uci_to_files();
+  void uci_from_files();
 };
 
 // Values made of what a shell treats specially: separators, substitutions,

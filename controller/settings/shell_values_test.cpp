@@ -174,8 +174,8 @@ TEST(ShellValues, EverySettingReachesItsCommandAsExactlyItsText) {
       SCOPED_TRACE(row.setting + " = <" + value + ">");
       node.forget_calls();
       node.remove("/tmp/pwned");
-      node.write("/tmp/.uci/wireless.pub.encryption", "none\n");
-      node.write("/tmp/.uci/dhcp.pub.ipaddr", "10.3.48.1\n");
+      node.set_uci("wireless.pub.encryption", "none");
+      node.set_uci("dhcp.pub.ipaddr", "10.3.48.1");
       NodeConfig config;
       config.captive_portal.splash_url.set("none");
       row.apply(value, config, node);

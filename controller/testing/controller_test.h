@@ -22,21 +22,9 @@ class ControllerTest : public ::testing::Test {
   }
 
   // Commands run through the shell (not the ones read), in order.
-  std::vector<std::string> runs() const {
-    std::vector<std::string> out;
-    for (const std::string& e : fake.events) {
-      if (e.rfind("run ", 0) == 0) out.push_back(e.substr(4));
-    }
-    return out;
-  }
+  std::vector<std::string> runs() const { return fake.runs(); }
   // Commands whose output was read, in order.
-  std::vector<std::string> reads() const {
-    std::vector<std::string> out;
-    for (const std::string& e : fake.events) {
-      if (e.rfind("read ", 0) == 0) out.push_back(e.substr(5));
-    }
-    return out;
-  }
+  std::vector<std::string> reads() const { return fake.reads(); }
   // Events of the given kinds ("run ", "read ", "sleep ", ...), in order.
   std::vector<std::string> events(std::initializer_list<const char*> kinds) const {
     std::vector<std::string> out;
@@ -51,13 +39,7 @@ class ControllerTest : public ::testing::Test {
     return out;
   }
   // Log lines of one priority.
-  std::vector<std::string> logs(int priority) const {
-    std::vector<std::string> out;
-    for (const auto& [p, text] : fake.logs) {
-      if (p == priority) out.push_back(text);
-    }
-    return out;
-  }
+  std::vector<std::string> logs(int priority) const { return fake.logs_at(priority); }
   int count_of(const std::string& text, const std::string& piece) const {
     int n = 0;
     for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size())) ++n;

@@ -79,11 +79,7 @@ class MeshFixture : public ::testing::Test {
     }
     return out;
   }
-  std::vector<std::string> runs() const {
-    std::vector<std::string> out;
-    for (const std::string& e : fake.trace("run ")) out.push_back(e.substr(4));
-    return out;
-  }
+  std::vector<std::string> runs() const { return fake.runs(); }
 
   FakeHost fake;
   ScopedHost scope{fake};

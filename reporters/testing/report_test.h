@@ -27,13 +27,7 @@ class ReportTest : public ::testing::Test {
   }
 
   // Log lines of one priority.
-  std::vector<std::string> logs(int priority) const {
-    std::vector<std::string> out;
-    for (const auto& [p, text] : fake.logs) {
-      if (p == priority) out.push_back(text);
-    }
-    return out;
-  }
+  std::vector<std::string> logs(int priority) const { return fake.logs_at(priority); }
   static int count_of(const std::string& text, const std::string& piece) {
     int n = 0;
     for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size())) ++n;

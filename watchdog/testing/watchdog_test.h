@@ -35,20 +35,8 @@ class WatchdogTest : public ::testing::Test {
   }
 
   // Commands run through the shell, in order.
-  std::vector<std::string> runs() const {
-    std::vector<std::string> out;
-    for (const std::string& e : fake.events) {
-      if (e.rfind("run ", 0) == 0) out.push_back(e.substr(4));
-    }
-    return out;
-  }
-  std::vector<std::string> logs(int priority = LOG_DEBUG) const {
-    std::vector<std::string> out;
-    for (const auto& [p, text] : fake.logs) {
-      if (p == priority) out.push_back(text);
-    }
-    return out;
-  }
+  std::vector<std::string> runs() const { return fake.runs(); }
+  std::vector<std::string> logs(int priority = LOG_DEBUG) const { return fake.logs_at(priority); }
   // Position of the first event that equals `event`, or -1.
   long event_at(const std::string& event) const {
     for (size_t i = 0; i < fake.events.size(); ++i) {
