@@ -65,7 +65,8 @@ def run(mesh):
     mesh.measure("node 2's mesh lease ran out %.0fs after the gateway left" % (lost - left))
     seen = len(mesh.events(2))
     mesh.wait_node(2, "the watchdog ended the mesh DHCP client and started lonely",
-                   "[ ! -e /var/run/udhcpc-br-meship.pid ] && ! ps | grep -q '[u]dhcpc.*br-meship' && pidof lonely", 400, interval=2)
+                   "[ ! -e /var/run/udhcpc-br-meship.pid ] && pidof lonely && "
+                   "for p in $(pidof udhcpc); do ! grep -q br-meship /proc/$p/cmdline || exit 1; done", 400, interval=2)
     mesh.measure("node 2's watchdog started lonely %.0fs after the lease ran out" % (time.time() - lost))
     # a node that counts as mesh client ends lonely after its settle; this one
     # searches: its red LED goes on and lonely goes on
