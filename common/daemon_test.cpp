@@ -190,3 +190,29 @@ TEST_F(DaemonFrame, APidFileThatIsALinkIsNeverFollowedNorWrittenThrough) {
   EXPECT_FALSE(exists(absent));
   EXPECT_EQ("", slurp(marker));  // no daemon came up
 }
+
+// What the frame says, at which level, and the state it leaves the daemon in.
+TEST_F(DaemonFrame, FrameMessagesAndTheStateAfterDetaching) {
+  ASSERT_EQ(0, start("state"));
+  await_ready();
+  EXPECT_EQ("umask=027 cwd=/tmp fd0=/dev/null fd1=/dev/null fd2=/dev/null sigpipe=ignored\nready\n", slurp(marker));
+  kill(daemon_pid, SIGTERM);
+  collect();
+  EXPECT_EQ(
+      "6 Initializing signal handlers\n6 Handler for termination caught signal 15\n6 Resource cleared\n"
+      "6 Exiting...\n",
+      slurp(marker + ".log"));
+
+  // The watchdog's frame is quiet: the same messages at debug level, the
+  // child's pid logged instead of printed.
+  unlink((marker + ".log").c_str());
+  unlink(marker.c_str());
+  ASSERT_EQ(0, start("quiet"));
+  await_ready();
+  kill(daemon_pid, SIGTERM);
+  pid_t was = daemon_pid;
+  collect();
+  EXPECT_EQ("7 Initializing signal handlers\n7 Child process created: " + std::to_string(was) +
+                "\n\n7 Handler for termination caught signal 15\n7 Resource cleared\n6 Exiting...\n",
+            slurp(marker + ".log"));
+}

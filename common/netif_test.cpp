@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "common/profile.h"
+#include "common/route.h"
+#include "common/state_flags.h"
 #include "common/testing/fake_host.h"
 #include "common/testing/fake_kernel.h"
 #include "controller/program.h"
@@ -57,4 +59,62 @@ TEST(InterfaceStatus, MissingInterfaceAndFailedSocket) {
               fake.stdout_text);
   }
   set_profile(kControllerProfile);
+}
+
+// The default route from the kernel's dump: the last one of the main table
+// wins; each failure says where it happened and leaves the gateway as it was.
+TEST(DefaultGateway, TheLastDefaultRouteWinsAndFailuresSayWhere) {
+  set_profile(kControllerProfile);
+  FakeHost fake;
+  ScopedHost scope(fake);
+  FakeKernel kernel;
+  ScopedKernel kernel_scope(kernel);
+  kernel.links = {{"eth0", FakeLink{}}, {"br-meship", FakeLink{}}};
+  kernel.routes = {FakeRoute{.gateway = "192.168.1.1", .ifname = "eth0"},
+                   FakeRoute{.gateway = "10.9.9.9", .ifname = "eth0", .table = 100},  // another table
+                   FakeRoute{.destination = "10.3.56.0", .prefix = 22, .ifname = "br-meship"},
+                   FakeRoute{.gateway = "10.3.56.1", .ifname = "br-meship"}};
+  FixedText<20> out;
+  EXPECT_EQ(0, read_gateway(out));
+  EXPECT_EQ("10.3.56.1", std::string(out));
+  EXPECT_EQ("10.3.56.1\n", fake.stdout_text);
+
+  const struct {
+    int* knob;
+    std::string out;
+    std::string err;
+  } failures[] = {
+      {&kernel.route_send_errno, "Write To Socket Failed...\n", ""},
+      {&kernel.route_recv_errno, "Read From Socket Failed...\n", "SOCK READ: : Connection reset by peer\n"},
+  };
+  for (const auto& f : failures) {
+    fake.stdout_text.clear();
+    fake.stderr_text.clear();
+    *f.knob = ECONNRESET;
+    out.set("kept");
+    EXPECT_EQ(-1, read_gateway(out));
+    EXPECT_EQ("kept", std::string(out));
+    EXPECT_EQ(f.out, fake.stdout_text);
+    EXPECT_EQ(f.err, fake.stderr_text);
+    *f.knob = 0;
+  }
+}
+
+TEST(CheckLink, Eth1IsAskedOnlyWhenEth0IsNotUp) {
+  set_profile(kControllerProfile);
+  FakeHost fake;
+  ScopedHost scope(fake);
+  FakeKernel kernel;
+  ScopedKernel kernel_scope(kernel);
+  kernel.links = {{"eth0", FakeLink{.running = false}}, {"eth1", FakeLink{}}};
+  check_link();
+  EXPECT_EQ(1, elink);
+  kernel.links["eth1"].running = false;
+  check_link();
+  EXPECT_EQ(0, elink);
+  kernel.links["eth0"].running = true;
+  kernel.asked.clear();
+  check_link();
+  EXPECT_EQ(1, elink);
+  EXPECT_EQ(std::vector<std::string>{"ioctl " + std::to_string(SIOCGIFFLAGS) + " eth0"}, kernel.asked);
 }

@@ -205,11 +205,14 @@ TEST_F(Parser, TwoWirelessChangesCommitOnceAndRestartOnceAfterTheWholeReply) {
   EXPECT_EQ(r.end(), std::find(r.begin(), r.end(), "/sbin/reboot"));
 }
 
+// A REBOOT line and wireless changes in one reply: the changes are
+// committed, Wi-Fi is not restarted, and the node reboots last.
 TEST_F(Parser, RebootTokenSkipsTheWifiRestartAndRebootsLast) {
-  config.reboot_token = 1;
   EXPECT_EQ(0, parse("#@#config wireless\n"
                      "radio0.channel 1\n"
-                     "public.ssid Lobby\n"));
+                     "public.ssid Lobby\n"
+                     "#@#config reboot\n"
+                     "reboot 1\n"));
   EXPECT_EQ((std::vector<std::string>{"uci set wireless.radio0.channel=1", "uci set wireless.pub.ssid=Lobby",
                                       "uci commit wireless", "/sbin/reboot"}),
             runs());

@@ -112,3 +112,13 @@ TEST_F(ControllerLoop, LanBlockIsTakenUpFromUciBeforeTheIdentityAndTheFirstCheck
             trace);
   release_controller_records();
 }
+
+// An interval of 0 checks in again at once: the pause of 0 s only lets a
+// termination signal in.
+TEST_F(ControllerLoop, IntervalZeroChecksInAgainWithoutAPause) {
+  g_checkins = 0;
+  DeviceIdentity id;
+  EXPECT_EQ(0, run_checkin_loop(scripted_checkin, id, 0));
+  EXPECT_EQ(3, g_checkins);
+  EXPECT_EQ((std::vector<unsigned>{0, 0}), fake.sleeps);
+}

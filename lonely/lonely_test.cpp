@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -132,4 +133,31 @@ TEST_F(Lonely, WithoutUplinkAGatewayInReachMakesARepeater) {
   EXPECT_EQ("nameserver 10.3.56.1", fake.read("/tmp/resolv.conf.auto"));
   EXPECT_EQ("repeater", fake.uci["node.status.mode"]);
   EXPECT_EQ("11", fake.uci["wireless.radio0.channel"]);
+}
+
+// The loop counts its own cycles: the eleventh orders the reboot, and the
+// search goes on until the node joins.
+TEST_F(Lonely, TheSearchLoopOrdersTheRebootInItsEleventhCycle) {
+  vlan = 1;
+  bool ordered = false;
+  fake.on_command = [&](const std::string& command, std::string&) {
+    if (command == "/sbin/do_reboot 30") {
+      ordered = true;  // the cell and its gateway turn up after the order
+      StandInScan::records = {cell(kCell, "mesh", kModeAdHoc, 6)};
+      fake.write(kGatewayTable, kOneGatewayTable);
+    }
+    if (command == kGatewayPing) return ordered ? 0 : 1;
+    return -1;
+  };
+  EXPECT_EQ(0, join_mesh());
+  std::vector<std::string> seen = effects({"run", "sleep"});
+  auto order = std::find(seen.begin(), seen.end(), "run /sbin/do_reboot 30");
+  ASSERT_NE(seen.end(), order);
+  // bat_ping's two pauses, then cycles 0 to 9; the order ends cycle 10.
+  EXPECT_EQ(12, std::count(seen.begin(), order, "sleep 30"));
+  EXPECT_EQ("sleep 30", *(order + 1));
+  EXPECT_EQ(1, std::count(seen.begin(), seen.end(), "run /sbin/do_reboot 30"));
+  EXPECT_EQ(12, StandInScan::scans);  // cycles 0 to 11
+  EXPECT_EQ("6", fake.uci["wireless.radio0.channel"]);
+  EXPECT_EQ("repeater", fake.uci["node.status.mode"]);
 }

@@ -222,3 +222,28 @@ TEST_F(Clientscout, TheCleanUpRemovesTheList) {
   remove_client_list();
   EXPECT_FALSE(fake.exists("/tmp/.clients"));
 }
+
+// Nothing listening: the write and the reads fail quietly, the cycle ends
+// as usual, and a list that cannot be cleared is said so.
+TEST_F(Clientscout, ARefusedConnectionAndAListThatCannotBeClearedEndTheCycleQuietly) {
+  start();
+  dashboard_link().port = closed_port();
+  kernel.stations["pub0"] = {kRecord};
+  fake.stdout_text.clear();
+  fake.stderr_text.clear();
+  cycle();
+  EXPECT_NE(std::string::npos, fake.stdout_text.find("hostname: " DASHBOARD_HOST "\naddress: 127.0.0.1\n"));
+  EXPECT_EQ("", fake.stderr_text);
+  EXPECT_EQ("Updating client List", logs(LOG_DEBUG).back());
+
+  // A list in the way that is no file: unlink fails.
+  fake.remove("/tmp/.clients");
+  mkdir(fake.path("/tmp/.clients").c_str(), 0755);
+  fake.write("/tmp/.clients/x", "");
+  fake.logs.clear();
+  cycle();
+  std::vector<std::string> debug = logs(LOG_DEBUG);
+  ASSERT_GE(debug.size(), 2u);
+  EXPECT_EQ((std::vector<std::string>{"updating client list", "Faild to clear the client list"}),
+            std::vector<std::string>(debug.begin(), debug.begin() + 2));
+}

@@ -211,3 +211,12 @@ TEST_F(StatsReport, AHostThatDoesNotResolveIsNotReplacedByTheFallback) {
   EXPECT_EQ("Faild to connect to Dashboard: nowhere.test", logs(LOG_DEBUG).back());
   EXPECT_EQ(0u, dashboard.connections());
 }
+
+TEST_F(StatsReport, ARefusedConnectionSendsNothingAndSaysSo) {
+  start(false);
+  dashboard_link().port = closed_port();
+  fake.stdout_text.clear();
+  EXPECT_EQ(1, report_statistics(*stats_config(), counter.identity, "mesh0", counter.sample));
+  EXPECT_NE(std::string::npos, fake.stdout_text.find("Failed to connect to auth server\n"));
+  EXPECT_EQ("Faild to connect to Dashboard: dash.test", logs(LOG_DEBUG).back());
+}

@@ -45,16 +45,37 @@ TEST_F(ServiceCheck, AnAbsentControllerLosesItsPidFileAndIsStarted) {
 }
 
 TEST_F(ServiceCheck, AZombieIsSignalledThroughItsPidFileAndStarted) {
-  fake.add_process(321, "clientscout", 'Z');
-  fake.write("/tmp/clientscout.pid", "321\n");
-  check_service(clientscout());
-  EXPECT_EQ((std::vector<std::pair<pid_t, int>>{{321, SIGTERM}}), fake.kills);
-  EXPECT_FALSE(fake.exists("/tmp/clientscout.pid"));
-  EXPECT_EQ((std::vector<std::string>{"/usr/bin/clientscout"}), runs());
-  EXPECT_EQ((std::vector<std::string>{"Checking clientscout status...", "clientscout Zombie state - required restart",
-                                      "Clearing process: 321", "Removing /tmp/clientscout.pid",
-                                      "Starting /usr/bin/clientscout"}),
-            logs());
+  const struct {
+    const WatchedDaemon& daemon;
+    const char* name;
+    const char* pid_file;
+    const char* checking;
+    const char* zombie;
+    const char* command;
+  } daemons[] = {
+      {controller(), "fleetlink_super", "/tmp/kestrel.pid", "Checking controller status...",
+       "Controller in Zombie state - required restart", "/usr/bin/fleetlink_supervisor"},
+      {clientscout(), "clientscout", "/tmp/clientscout.pid", "Checking clientscout status...",
+       "clientscout Zombie state - required restart", "/usr/bin/clientscout"},
+      {ifcounter(), "ifcounter", "/tmp/netstat.pid", "Checking ifcounter status...",
+       "netstats Zombie state- required restart", "/usr/bin/ifcounter"},
+  };
+  for (const auto& d : daemons) {
+    SCOPED_TRACE(d.name);
+    fake.events.clear();
+    fake.logs.clear();
+    fake.kills.clear();
+    fake.add_process(321, d.name, 'Z');
+    fake.write(d.pid_file, "321\n");
+    check_service(d.daemon);
+    EXPECT_EQ((std::vector<std::pair<pid_t, int>>{{321, SIGTERM}}), fake.kills);
+    EXPECT_FALSE(fake.exists(d.pid_file));
+    EXPECT_EQ((std::vector<std::string>{d.command}), runs());
+    EXPECT_EQ((std::vector<std::string>{d.checking, d.zombie, "Clearing process: 321",
+                                        std::string("Removing ") + d.pid_file, std::string("Starting ") + d.command}),
+              logs());
+    fake.remove("/proc/321/stat");
+  }
 }
 
 TEST_F(ServiceCheck, ThePidFileDecidesWhatIsSignalled) {

@@ -152,8 +152,8 @@ int FakeKernel::route_socket() {
 
 ssize_t FakeKernel::route_send(int fd, const void*, size_t len) {
   asked.push_back("routes");
-  if (fd != kFirstFd + 1) {
-    errno = EBADF;
+  if (fd != kFirstFd + 1 || route_send_errno != 0) {
+    errno = fd != kFirstFd + 1 ? EBADF : route_send_errno;
     return -1;
   }
   // The dump as the kernel sends it: the routes, several to a datagram,
@@ -178,8 +178,8 @@ ssize_t FakeKernel::route_send(int fd, const void*, size_t len) {
 }
 
 ssize_t FakeKernel::route_recv(int fd, void* buf, size_t cap) {
-  if (fd != kFirstFd + 1) {
-    errno = EBADF;
+  if (fd != kFirstFd + 1 || route_recv_errno != 0) {
+    errno = fd != kFirstFd + 1 ? EBADF : route_recv_errno;
     return -1;
   }
   std::string reply;

@@ -32,7 +32,9 @@ class FakeKernel : public Kernel {
   int socket_errno = 0;                   // interface_socket fails with it
   bool links_unreadable = false;          // link_listed answers -1
   std::vector<FakeRoute> routes;
-  int route_errno = 0;  // route_socket fails with it
+  int route_errno = 0;       // route_socket fails with it
+  int route_send_errno = 0;  // route_send fails with it
+  int route_recv_errno = 0;  // route_recv fails with it
   // clientscout: the client records each interface's dump appends.
   std::map<std::string, std::vector<std::string>> stations;
   bool station_init_fails = false;  // station_init ends the program (status 1)

@@ -5,8 +5,12 @@
 //   socket    waits on a socket that never gets data
 //   status    with the SIGCHLD reaper: runs commands and writes their statuses
 //   hold      for the parent-is-init case: reports and then SIGTERMs itself
+//   state     notes the state the frame left it in (umask, working folder,
+//             descriptors 0 to 2, SIGPIPE), then sleeps
+//   quiet     sleeps, with the frame's messages at debug level
 // The clean-up notes, before and after the pid file's removal, where the
-// pid file stands (closed, removed) in the marker file.
+// pid file stands (closed, removed) in the marker file; every log line goes
+// to "<marker file>.log" as "<priority> <text>".
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,16 +21,51 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "common/daemon.h"
 #include "common/host.h"
 #include "common/profile.h"
+#include "common/real_host.h"
 #include "common/runner.h"
 #include "common/signals.h"
 
 namespace {
 
 const char* g_marker = nullptr;
+std::string g_log_file;
+
+// The node's host, its log lines noted in a file.
+class LogFileHost : public RealHost {
+ public:
+  void log(int priority, const char* text) override {
+    FILE* f = fopen(g_log_file.c_str(), "a");
+    if (!f) return;
+    fprintf(f, "%d %s\n", priority, text);
+    fclose(f);
+  }
+};
+
+std::string link_of(const char* path) {
+  char target[256];
+  ssize_t n = readlink(path, target, sizeof(target) - 1);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : "?";
+}
+
+// What the frame left the daemon with.
+std::string frame_state() {
+  mode_t mask = umask(0);
+  umask(mask);
+  char cwd[256] = "?";
+  if (!getcwd(cwd, sizeof(cwd))) cwd[0] = '?';
+  struct sigaction pipe_action;
+  sigaction(SIGPIPE, nullptr, &pipe_action);
+  char text[512];
+  snprintf(text, sizeof(text), "umask=%03o cwd=%s fd0=%s fd1=%s fd2=%s sigpipe=%s\n", static_cast<unsigned>(mask), cwd,
+           link_of("/proc/self/fd/0").c_str(), link_of("/proc/self/fd/1").c_str(), link_of("/proc/self/fd/2").c_str(),
+           pipe_action.sa_handler == SIG_IGN ? "ignored" : "not ignored");
+  return text;
+}
 
 void mark(const char* text) {
   FILE* f = fopen(g_marker, "a");
@@ -72,6 +111,9 @@ int main(int argc, char** argv) {
   if (argc < 4) return 2;
   const char* mode = argv[2];
   g_marker = argv[3];
+  g_log_file = std::string(argv[3]) + ".log";
+  static LogFileHost log_host;
+  set_host(&log_host);
   g_pid_file = argv[1];
   static const ProgramProfile row = {.name = "test_daemon"};
   set_profile(row);
@@ -79,6 +121,7 @@ int main(int argc, char** argv) {
       .pid_file = argv[1],
       .already_running = "Test Already up and Running",
       .child_reaper = strcmp(mode, "status") == 0,
+      .quiet = strcmp(mode, "quiet") == 0,
       .before_pid_removal = before_removal,
       .after_pid_removal = after_removal,
       .log_ident = "test_daemon",
@@ -86,7 +129,11 @@ int main(int argc, char** argv) {
   };
   daemonize("/tmp/", traits);
 
-  if (strcmp(mode, "sleep") == 0) {
+  if (strcmp(mode, "sleep") == 0 || strcmp(mode, "quiet") == 0) {
+    mark("ready\n");
+    host().sleep(600);
+  } else if (strcmp(mode, "state") == 0) {
+    mark(frame_state().c_str());
     mark("ready\n");
     host().sleep(600);
   } else if (strcmp(mode, "command") == 0) {
