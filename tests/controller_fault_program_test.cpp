@@ -26,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/program_paths.h"
 #include "common/testing/http_server.h"
 #include "common/testing/private_tmp.h"
 #include "common/testing/test_files.h"
@@ -123,7 +124,7 @@ class ControllerFault : public ::testing::Test {
       dup2(null_fd, 1);
       std::string path = g_dir + "/bin:/usr/sbin:/usr/bin:/sbin:/bin";
       setenv("PATH", path.c_str(), 1);
-      execl(FLEETLINK_SUPERVISOR, "fleetlink_supervisor", nullptr);
+      execl(program_path(FLEETLINK_SUPERVISOR, "fleetlink_supervisor").c_str(), "fleetlink_supervisor", nullptr);
       _exit(127);
     }
     int status = 0;

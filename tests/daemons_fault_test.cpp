@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/program_paths.h"
 #include "common/testing/private_tmp.h"
 #include "tests/daemon_node.h"
 
@@ -55,8 +56,8 @@ struct Daemon {
 
 const std::vector<Daemon>& all_daemons() {
   static const std::vector<Daemon> d = {{"clientscout_stand_in", CLIENTSCOUT_STAND_IN, "/tmp/clientscout.pid"},
-                                        {"ifcounter", IFCOUNTER, "/tmp/netstat.pid"},
-                                        {"watchdog", WATCHDOG, "/tmp/.watchdog.pid"}};
+                                        {"ifcounter", program_path(IFCOUNTER, "ifcounter"), "/tmp/netstat.pid"},
+                                        {"watchdog", program_path(WATCHDOG, "watchdog"), "/tmp/.watchdog.pid"}};
   return d;
 }
 

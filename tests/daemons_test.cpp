@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/program_paths.h"
 #include "common/build_config.h"
 #include "tests/daemon_node.h"
 
@@ -46,7 +47,7 @@ TEST_F(Daemons, ClientscoutWithoutNl80211EndsWithStatusOne) {
   if (kernel_has_nl80211()) GTEST_SKIP() << "this kernel has nl80211; the stand-in tests cover the cycle";
   // As a daemon: the frame's parent ends well, the daemon itself with 1,
   // leaving its pid file (only a termination signal removes it).
-  pid_t pid = start(CLIENTSCOUT, "/tmp/clientscout.pid");
+  pid_t pid = start(program_path(CLIENTSCOUT, "clientscout"), "/tmp/clientscout.pid");
   ASSERT_GT(pid, 0);
   EXPECT_EQ(1, g_reaper.status(pid, Millis(5000)));
   EXPECT_EQ(std::to_string(pid) + "\n", slurp("/tmp/clientscout.pid"));
@@ -56,7 +57,7 @@ TEST_F(Daemons, ClientscoutWithoutNl80211EndsWithStatusOne) {
   // Started by init, it stays in the foreground and says why it ends: run
   // it as the child of pid 1 of a pid namespace of its own.
   ProgramRun r =
-      run_program({"/usr/bin/unshare", "--pid", "--fork", "/bin/sh", "-c", "\"$0\"; echo \"status $?\"", CLIENTSCOUT});
+      run_program({"/usr/bin/unshare", "--pid", "--fork", "/bin/sh", "-c", "\"$0\"; echo \"status $?\"", program_path(CLIENTSCOUT, "clientscout")});
   EXPECT_EQ(0, r.status);
   EXPECT_EQ("Failed to initialize the nl80211\nstatus 1\n", r.out);
   EXPECT_EQ("", slurp("/tmp/clientscout.pid"));  // created, never written
@@ -90,7 +91,7 @@ TEST_F(Daemons, IfcounterReportsTheUplinkAndCleansUp) {
   uci("dashboard.remote.cupath", "/stats.php");
   write_file(kNode + "/batctl_gw", "server (announced bandwidth: 10.0/2.0 MBit)\n");
   dashboard.script(ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#@#ok"));
-  pid_t pid = start(IFCOUNTER, "/tmp/netstat.pid");
+  pid_t pid = start(program_path(IFCOUNTER, "ifcounter"), "/tmp/netstat.pid");
   ASSERT_GT(pid, 0);
   // The first report after start-up carries zeros: it only takes the readings.
   EXPECT_EQ(std::string("POST /stats.php?mac=") + kEncodedMac +
@@ -102,7 +103,7 @@ TEST_F(Daemons, IfcounterReportsTheUplinkAndCleansUp) {
 }
 
 TEST_F(Daemons, WatchdogStartsWaitsAndStopsCleanly) {
-  pid_t pid = start(WATCHDOG, "/tmp/.watchdog.pid");
+  pid_t pid = start(program_path(WATCHDOG, "watchdog"), "/tmp/.watchdog.pid");
   ASSERT_GT(pid, 0);
   // The first minute is the start-up wait: sleeping, nothing started yet.
   usleep(300000);

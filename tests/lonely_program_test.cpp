@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/program_paths.h"
 #include "tests/stand_in_runs.h"
 
 namespace {
@@ -26,7 +27,7 @@ Runs* g_runs = nullptr;
 
 NodeSetup lonely_node() {
   NodeSetup s;
-  s.program = LONELY;
+  s.program = program_path(LONELY, "lonely");
   s.install_as = "/usr/bin/lonely";
   s.uci = {{"node.status.id", "5"},           {"node.status.switch", "3"},       {"dhcp.pub.ipaddr", "10.3.48.1"},
            {"dhcp.priv.ipaddr", "10.3.52.1"}, {"dhcp.mesh.ipaddr", "10.3.56.1"}, {"wireless.radio0.channel", "11"}};

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/program_paths.h"
 #include "common/build_config.h"
 #include "tests/stand_in_runs.h"
 
@@ -79,7 +80,7 @@ Runs* g_runs = nullptr;
 
 NodeSetup portsense_node() {
   NodeSetup s;
-  s.program = PORTSENSE;
+  s.program = program_path(PORTSENSE, "portsense");
   s.install_as = "/usr/bin/portsense";
   s.lonely_stand_in = true;
   return s;

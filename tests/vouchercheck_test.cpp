@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/program_paths.h"
 #include "common/build_config.h"
 #include "common/testing/http_server.h"
 #include "common/testing/test_files.h"
@@ -113,7 +114,7 @@ Outcome run_vouchercheck(const std::vector<std::string>& args) {
     std::vector<char*> argv = {const_cast<char*>("vouchercheck")};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(VOUCHERCHECK, argv.data());
+    execv(program_path(VOUCHERCHECK, "vouchercheck").c_str(), argv.data());
     _exit(127);
   }
   close(out[1]);
