@@ -18,9 +18,24 @@ set(NODE_PRODUCT_FLAGS ${NODE_WARNING_FLAGS} -Wformat-security -Wformat-nonliter
     -Wimplicit-fallthrough -Wshadow -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
 set(NODE_PRODUCT_LINK_FLAGS -Wl,--gc-sections)
 
+option(NODE_LIBNL_TINY "Build against OpenWrt's libnl-tiny instead of libnl-3 and libnl-genl-3" OFF)
+
 find_package(PkgConfig REQUIRED)
 if(NOT TARGET libnl::genl)
-  if(LIBNL_ROOT)
+  if(NODE_LIBNL_TINY)
+    # OpenWrt's staging tree: include/libnl-tiny and libnl-tiny.so.
+    find_path(NODE_LIBNL_TINY_INCLUDE netlink/genl/genl.h PATH_SUFFIXES libnl-tiny)
+    find_library(NODE_LIBNL_TINY_LIBRARY nl-tiny)
+    if(NOT NODE_LIBNL_TINY_INCLUDE OR NOT NODE_LIBNL_TINY_LIBRARY)
+      message(FATAL_ERROR "NODE_LIBNL_TINY=ON, but libnl-tiny was not found: headers "
+                          "(libnl-tiny/netlink/genl/genl.h): ${NODE_LIBNL_TINY_INCLUDE}, library (libnl-tiny): "
+                          "${NODE_LIBNL_TINY_LIBRARY}")
+    endif()
+    add_library(libnl::genl INTERFACE IMPORTED)
+    set_target_properties(libnl::genl PROPERTIES
+      INTERFACE_INCLUDE_DIRECTORIES "${NODE_LIBNL_TINY_INCLUDE}"
+      INTERFACE_LINK_LIBRARIES "${NODE_LIBNL_TINY_LIBRARY}")
+  elseif(LIBNL_ROOT)
     # Cross build: the static libnl made by scripts/mips.sh.
     foreach(f lib/libnl-3.a lib/libnl-genl-3.a include/libnl3/netlink/genl/genl.h)
       if(NOT EXISTS ${LIBNL_ROOT}/${f})

@@ -8,6 +8,12 @@
 
 #include <cstdint>
 
+// libnl-tiny, which routers link in place of libnl-3, names the automatic
+// port NL_AUTO_PID.
+#ifndef NL_AUTO_PORT
+#define NL_AUTO_PORT NL_AUTO_PID
+#endif
+
 // A policy table filled by index, as the kernel's headers number the types:
 //   static const NlPolicy<10> p = NlPolicy<10>().set(TYPE, NLA_U32);
 template <int MaxType>

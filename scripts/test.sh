@@ -37,23 +37,30 @@ build_native() {
 
 # The corners of the build matrix that no other tier builds: what a packager
 # builds (Release with tests, MinSizeRel without) and clang without the tests
-# (the fuzz tier builds with clang too).
+# (the fuzz tier builds with clang too). The package build's staging tree is
+# checked against the OpenWrt package.
 tier_build() {
-  need_packages "${FUZZ_PACKAGES[@]}" || return 1
+  need_packages "${FUZZ_PACKAGES[@]}" shellcheck || return 1
   local gcc=(-DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++)
   local clang=(-DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14)
+  local package=(-DCMAKE_INSTALL_PREFIX=/usr -DNODE_INSTALL_ETC=ON)
   local rc=0 corner
   mkdir -p build-matrix
   for corner in "gcc Release ON" "gcc MinSizeRel OFF" "clang Release OFF"; do
     set -- $corner
-    local dir=build-matrix/$1-$2-tests-$3 compiler
+    local dir=build-matrix/$1-$2-tests-$3 compiler extra=()
     if [ "$1" = gcc ]; then compiler=("${gcc[@]}"); else compiler=("${clang[@]}"); fi
+    [ "$2" = MinSizeRel ] && extra=("${package[@]}")
     local t0=$SECONDS
-    if cmake -S . -B "$dir" "${compiler[@]}" -DCMAKE_BUILD_TYPE="$2" -DNODE_TESTS="$3" -DNODE_WERROR=ON \
+    if cmake -S . -B "$dir" "${compiler[@]}" -DCMAKE_BUILD_TYPE="$2" -DNODE_TESTS="$3" -DNODE_WERROR=ON "${extra[@]}" \
          >"$dir.log" 2>&1 && cmake --build "$dir" -j"$(jobs)" >>"$dir.log" 2>&1; then
       echo "build $1 $2 tests $3: ok in $((SECONDS - t0))s"
     else
       echo "build $1 $2 tests $3: FAILED"; tail -n 40 "$dir.log"; rc=1
+    fi
+    if [ "$2" = MinSizeRel ] && [ $rc -eq 0 ]; then
+      rm -rf build-matrix/stage
+      DESTDIR=$PWD/build-matrix/stage cmake --install "$dir" >/dev/null && scripts/package_check.sh build-matrix/stage || rc=1
     fi
   done
   return $rc
