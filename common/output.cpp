@@ -15,7 +15,7 @@ enum class Sink { kOut, kErr, kLog };
 
 // Formats on the stack, or on the heap for the rare long text (a whole
 // dashboard reply, a client list).
-void emit(Sink sink, int priority, const char* fmt, va_list ap) {
+__attribute__((format(printf, 3, 0))) void emit(Sink sink, int priority, const char* fmt, va_list ap) {
   char small[1024];
   va_list copy;
   va_copy(copy, ap);

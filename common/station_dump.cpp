@@ -40,7 +40,11 @@ void say(const StationDumpOptions& o, int priority, const char* fmt, ...) {
   FixedText<256> text;
   va_list ap;
   va_start(ap, fmt);
+  // Some formats are the program row's own constant texts, not literals here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
   format_text(text.data(), text.capacity(), fmt, ap);
+#pragma GCC diagnostic pop
   va_end(ap);
   if (!o.to_stdout) {
     log_printf(priority, "%s", text.c_str());

@@ -12,7 +12,7 @@ char* copy_text(char* dst, size_t cap, const char* src);
 // Appends src to the terminated text in dst, cutting it at cap.
 char* append_text(char* dst, size_t cap, const char* src);
 // vsnprintf into dst that never overflows; returns the length written.
-size_t format_text(char* dst, size_t cap, const char* fmt, va_list ap);
+size_t format_text(char* dst, size_t cap, const char* fmt, va_list ap) __attribute__((format(printf, 3, 0)));
 // Appends a formatted piece to the terminated text in dst.
 size_t append_format(char* dst, size_t cap, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 

@@ -16,7 +16,8 @@
 namespace {
 
 // The commands a reply must lead to, worked out apart from the parser:
-// none for a reply that is not "id:switch:nodeid".
+// none for a reply that is not "id:switch:nodeid", three numbers of up to
+// nine digits.
 std::vector<std::string> plan_for(const std::string& reply) {
   std::vector<std::string> fields;
   std::string field;
@@ -29,8 +30,14 @@ std::vector<std::string> plan_for(const std::string& reply) {
     }
   }
   if (fields.size() != 3) return {};
-  for (const std::string& f : fields) {
-    if (f.size() > 9 || f.find_first_not_of("0123456789") != std::string::npos) return {};
+  // A dashboard's padding around a number, and a plus sign, are understood.
+  const char* blanks = " \t\n\v\f\r";
+  for (std::string& f : fields) {
+    size_t first = f.find_first_not_of(blanks);
+    if (first == std::string::npos) return {};
+    f = f.substr(first, f.find_last_not_of(blanks) - first + 1);
+    if (f[0] == '+') f.erase(0, 1);
+    if (f.empty() || f.size() > 9 || f.find_first_not_of("0123456789") != std::string::npos) return {};
   }
   long id = std::stol(fields[0]);
   long sw = std::stol(fields[1]);

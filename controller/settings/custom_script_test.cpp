@@ -217,6 +217,11 @@ TEST_F(CustomScript, ScriptStartsAtTheFirstHashAndTheRestOfTheStreamIsKept) {
                    Millis(30))));
   EXPECT_EQ(kScript, fake.read(kCustomScriptFile));
 
+  // A header's name in the script's own text announces nothing.
+  fake.remove(kCustomScriptFile);
+  EXPECT_EQ(0, fetch(ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\nContent-Length: 400\n")));
+  EXPECT_EQ("#!/bin/sh\nContent-Length: 400\n", fake.read(kCustomScriptFile));
+
   // In several segments: the later ones are written whole, '#' or not.
   fake.remove(kCustomScriptFile);
   EXPECT_EQ(0,

@@ -65,6 +65,8 @@ class ReplyHead {
     size_t head_bytes = static_cast<size_t>(end - head_) + end_len;
     size_t before = used_ - n;  // bytes of earlier pieces
     body_ = before + len - head_bytes;
+    // Only the head announces: a script line "Content-Length: 40" does not.
+    head_[head_bytes] = '\0';
     announced_ = content_length();
   }
   // True when the head announced more body bytes than arrived.
