@@ -42,14 +42,16 @@ bool read_meminfo(unsigned* kb) {
   return found;
 }
 
-bool read_loadavg(float* load) {
+bool read_loadavg(LoadAverage* load) {
   FILE* f = host_fopen("/proc/loadavg", "r");
   if (!f) return false;
-  float v;
-  bool ok = fscanf(f, "%f", &v) == 1;
+  LoadAverage v;
+  bool ok = scan_load(f, v);
   fclose(f);
   if (!ok) return false;
   *load = v;
-  log_printf(LOG_DEBUG, "System Load: %f\n", static_cast<double>(v));
+  char text[64];
+  format_load(v, 6, text, sizeof(text));
+  log_printf(LOG_DEBUG, "System Load: %s\n", text);
   return true;
 }

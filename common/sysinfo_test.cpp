@@ -43,11 +43,12 @@ TEST(Meminfo, FreeMemoryLineAnywhereInTheFile) {
 TEST(Loadavg, FirstNumberAndItsDebugLine) {
   FakeHost fake;
   ScopedHost scope(fake);
-  float load = -1;
+  LoadAverage load;
   EXPECT_FALSE(read_loadavg(&load));
   fake.write("/proc/loadavg", "0.52 0.58 0.59 1/80 1234\n");
   EXPECT_TRUE(read_loadavg(&load));
-  EXPECT_FLOAT_EQ(0.52f, load);
+  EXPECT_EQ(8724152u, load.mantissa);  // the float nearest 0.52: 8724152 * 2^-24
+  EXPECT_EQ(24, load.scale);
   ASSERT_EQ(1u, fake.logs.size());
   EXPECT_EQ(LOG_DEBUG, fake.logs[0].first);
   EXPECT_EQ("System Load: 0.520000\n", fake.logs[0].second);

@@ -22,7 +22,7 @@ namespace {
 
 // Kept between check-ins, so that a failed reading reports the last value.
 unsigned g_memfree = 0;
-float g_load = 0;
+LoadAverage g_load;
 
 using InterfaceProbe = int (*)(const char* ifname, char* out, size_t cap);
 
@@ -48,7 +48,9 @@ void read_memory_and_load(NodeReport& report) {
   report.memfree = g_memfree;
   report.load = g_load;
   log_printf(LOG_DEBUG, "MemFree: %u Kb", report.memfree);
-  log_printf(LOG_DEBUG, "LoadAverage: %.2f", static_cast<double>(report.load));
+  char load[64];
+  format_load(report.load, 2, load, sizeof(load));
+  log_printf(LOG_DEBUG, "LoadAverage: %s", load);
 }
 
 void format_uptime(long seconds, UptimeText& out) {
@@ -101,11 +103,13 @@ void read_node_state(NodeReport& report) {
 
 void format_checkin_query(const DeviceIdentity& identity, const NodeConfig& config, const NodeReport& r,
                           QueryText& out) {
+  char load[64];
+  format_load(r.load, 2, load, sizeof(load));
   out.format(
-      "hw=%s&ip=%s&lan=%s&mesh=%s&robin=%s&memfree=%u&ssid=%s&pssid=%s&RR=%d&uptime=%s&load=%.2f&role=%s"
+      "hw=%s&ip=%s&lan=%s&mesh=%s&robin=%s&memfree=%u&ssid=%s&pssid=%s&RR=%d&uptime=%s&load=%s&role=%s"
       "&gateway=%s&gw-qual=255&NTR=100&nbs=%s&rssi=%s&hop=%d%s",
       identity.hw.c_str(), r.ip.c_str(), r.lan.c_str(), r.mesh.c_str(), identity.firmware.c_str(), r.memfree,
       config.wireless.priv_ssid.c_str(), config.wireless.pub_ssid.c_str(), r.rr, r.uptime.c_str(),
-      static_cast<double>(r.load), r.gateway ? "G" : "R", r.gateway_ip.c_str(), r.nbs, r.rssi, r.hop,
+      load, r.gateway ? "G" : "R", r.gateway_ip.c_str(), r.nbs, r.rssi, r.hop,
       r.upgrade ? "&upgrade=1" : "");
 }

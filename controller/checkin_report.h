@@ -2,6 +2,7 @@
 // afresh at every check-in, and the query text they make.
 #pragma once
 
+#include "common/load_average.h"
 #include "common/text.h"
 
 struct DeviceIdentity;
@@ -18,7 +19,7 @@ extern const char kUpgradeMarkFile[];  // "/etc/fw_a_version.old"
 
 struct NodeReport {
   unsigned memfree = 0;  // kB
-  float load = 0;
+  LoadAverage load;
   int rr = 0;            // 1 in the first check-in after start-up
   RoleText role;         // node.status.mode as it is now
   bool gateway = false;  // the role is "gateway"

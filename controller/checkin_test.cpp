@@ -250,7 +250,8 @@ TEST(CheckinQuery, FieldsInOrderAndTheCutAt1022Characters) {
   config.wireless.pub_ssid.set("Guest");
   NodeReport r;
   r.memfree = 4294967295u;
-  r.load = 0.5f;
+  r.load.mantissa = 1;  // 1 * 2^-1
+  r.load.scale = 1;
   r.rr = 1;
   r.gateway = false;
   r.hop = 3;
