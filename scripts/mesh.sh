@@ -6,13 +6,16 @@
 #   scripts/mesh.sh                  until stopped
 #   scripts/mesh.sh --for 300        for five minutes, then exit
 #   scripts/mesh.sh --nodes 3        more nodes (up to 3: a radio stays free for a client)
+#   scripts/mesh.sh --for 1900 --memory   the memory benchmark: each daemon's peak resident
+#                                    memory after ten watchdog periods (180 s) and more of
+#                                    the others' cycles
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 . scripts/vm/vm-lib.sh
 need_packages "${BUILD_PACKAGES[@]}" "${VM_PACKAGES[@]}" || { echo "package installation failed"; exit 1; }
 why=$(vm_can_run) || { echo "the virtual mesh cannot run here: $why"; exit 1; }
-{ cmake -S . -B build -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null && cmake --build build -j2 >/dev/null; } ||
+{ cmake -S . -B build "${NATIVE_CMAKE_OPTIONS[@]}" >/dev/null && cmake --build build -j2 >/dev/null && vm_stage; } ||
   { echo "the native build failed (cmake --build build)"; exit 1; }
 scripts/vm/build-image.sh
 exec /usr/bin/python3 scripts/vm/mesh.py "$@"

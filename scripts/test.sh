@@ -32,7 +32,8 @@ run_tier() {
 }
 
 build_native() {
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=MinSizeRel -DNODE_WERROR=ON >/dev/null && cmake --build build -j"$(jobs)"
+  . scripts/vm/vm-lib.sh
+  cmake -S . -B build "${NATIVE_CMAKE_OPTIONS[@]}" -DNODE_WERROR=ON >/dev/null && cmake --build build -j"$(jobs)"
 }
 
 # The corners of the build matrix that no other tier builds: what a packager
@@ -102,7 +103,7 @@ tier_vm() {
   /usr/bin/python3 tests/vm/test_dashboard.py || return 1
   local why
   if ! why=$(vm_can_run); then echo "vm tier: $why: skipped"; return 77; fi
-  build_native && scripts/vm/build-image.sh && /usr/bin/python3 tests/vm/run.py --jobs "$(jobs)"
+  build_native && vm_stage && scripts/vm/build-image.sh && /usr/bin/python3 tests/vm/run.py --jobs "$(jobs)"
 }
 
 all_tiers=(build unit probe program sanitizers mips fuzz vm)

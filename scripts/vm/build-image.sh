@@ -2,7 +2,8 @@
 # Builds the virtual node image from Debian packages: build/vm/vmlinuz and
 # build/vm/initrd.gz (a busybox system with the real kernel modules, iw,
 # batctl, hostapd, wpa_supplicant, ip, iptables, the stand-ins of
-# scripts/vm/rootfs and the seven programs of build/bin when they exist).
+# scripts/vm/rootfs and the product as its package installs it: the staging
+# tree of `cmake --install`, build/stage, when it exists).
 # Nothing is installed on this machine apart from the tools the build needs;
 # the image is rebuilt only when one of its inputs changed.
 #   scripts/vm/build-image.sh [--force]
@@ -13,7 +14,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 need_packages "${VM_PACKAGES[@]}" >&2 || { echo "package installation failed" >&2; exit 1; }
 
 OUT=${VM_OUT:-build/vm}
-BIN=${VM_PROGRAMS_DIR:-build/bin}
+STAGE=${VM_STAGE:-build/stage}
 CACHE=${VM_CACHE:-build/vm-cache}      # downloaded packages, kept across rebuilds
 mkdir -p "$OUT" "$CACHE/debs"
 
@@ -26,7 +27,7 @@ MODULES=(crc32c_generic libcrc32c ccm ctr gcm cmac michael_mic cfg80211 mac80211
 # Programs of the image and the packages that hold them and their libraries.
 TOOLS=(bin/busybox bin/dash sbin/iw usr/sbin/batctl usr/sbin/hostapd usr/sbin/hostapd_cli
        sbin/wpa_supplicant sbin/wpa_cli bin/ip usr/sbin/xtables-legacy-multi
-       usr/bin/pkill usr/bin/pgrep)
+       usr/bin/pkill usr/bin/pgrep usr/sbin/dnsmasq)
 PACKAGES=(busybox-static dash iw batctl hostapd wpasupplicant iproute2 iptables procps
   libc6 libgcc-s1 libstdc++6 libnl-3-200 libnl-genl-3-200 libnl-route-3-200 libssl3
   libdbus-1-3 libsystemd0 libpcsclite1 libreadline8 libtinfo6 libncursesw6 libproc2-0
@@ -34,7 +35,8 @@ PACKAGES=(busybox-static dash iw batctl hostapd wpasupplicant iproute2 iptables 
   libbpf1 libelf1 zlib1g libbsd0 libmd0 libdb5.3 libmnl0 libselinux1 libpcre2-8-0 libtirpc3
   libgssapi-krb5-2 libkrb5-3 libk5crypto3 libcom-err2 libkrb5support0 libkeyutils1
   wireless-regdb
-  libxtables12 libip4tc2 libip6tc2 libnetfilter-conntrack3 libnfnetlink0 libnftnl11)
+  libxtables12 libip4tc2 libip6tc2 libnetfilter-conntrack3 libnfnetlink0 libnftnl11
+  dnsmasq-base libgmp10 libhogweed6 libnettle8 libidn2-0 libunistring2 libnftables1 libjansson4)
 
 PROGRAMS=(fleetlink_supervisor lonely portsense clientscout ifcounter watchdog vouchercheck)
 
@@ -76,8 +78,7 @@ inputs_hash() {
     echo "$VERSIONS" "$DASHBOARD_HOST" "$DASHBOARD_FALLBACK_IP"
     cat "${BASH_SOURCE[0]}"
     (cd scripts/vm/rootfs && find . -type f -print0 | sort -z | xargs -0 sha256sum)
-    local p
-    for p in "${PROGRAMS[@]}"; do if [ -f "$BIN/$p" ]; then sha256sum "$BIN/$p"; fi; done
+    [ -d "$STAGE" ] && (cd "$STAGE" && find . \( -type f -o -type l \) -print0 | sort -z | xargs -0 sha256sum)
   } | sha256sum | cut -c1-16
 }
 HASH=$(inputs_hash)
@@ -186,13 +187,20 @@ mkdir -p "$ROOT"/{proc,sys,dev,tmp,run,var,root,etc}
 XT=usr/lib/x86_64-linux-gnu/xtables
 cp -a "$POOL/$XT" "$ROOT/$XT"
 add_libs "$ROOT/$XT/libxt_MASQUERADE.so"
-mkdir -p "$ROOT/usr/bin"
+# The product as its package installs it: the programs (the multi-call
+# file and its links) and the package's files, which each node's /etc gets
+# at its creation (/lib/vm/package).
+mkdir -p "$ROOT/usr/bin" "$ROOT/lib/vm/package"
 found_programs=()
-for p in "${PROGRAMS[@]}"; do
-  if [ -x "$BIN/$p" ]; then
-    cp "$BIN/$p" "$ROOT/usr/bin/$p"; add_libs "$ROOT/usr/bin/$p"; found_programs+=("$p")
-  fi
-done
+if [ -d "$STAGE/usr/bin" ]; then
+  cp -a "$STAGE/usr/bin/." "$ROOT/usr/bin/"
+  for f in "$STAGE"/usr/bin/*; do
+    [ -L "$f" ] || add_libs "$ROOT/usr/bin/${f##*/}"
+  done
+  for p in "${PROGRAMS[@]}"; do [ -e "$ROOT/usr/bin/$p" ] && found_programs+=("$p"); done
+  [ -d "$STAGE/usr/share" ] && cp -a "$STAGE/usr/share/." "$ROOT/usr/share/"
+  [ -d "$STAGE/etc" ] && cp -a "$STAGE/etc" "$ROOT/lib/vm/package/"
+fi
 
 # The stand-ins and the node's start-up files, then the build facts the VM reads.
 cp -a scripts/vm/rootfs/. "$ROOT/"

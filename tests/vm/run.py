@@ -35,7 +35,7 @@ def scenario_names():
 
 DIAGNOSTICS = ("cat /var/log/vm-events; iw dev; iw dev mesh0 link; iw dev mesh0 station dump; "
                "batctl meshif bat0 n; batctl meshif bat0 o; batctl meshif bat0 gwl; batctl meshif bat0 tl; "
-               "batctl meshif bat0 tg; batctl meshif bat0 dc; ip -br addr; ip route; ip neigh; ps")
+               "batctl meshif bat0 tg; batctl meshif bat0 dc; ip -br addr; ip route; ip neigh; ps; logread | tail -n 100")
 
 
 def diagnostics(mesh):

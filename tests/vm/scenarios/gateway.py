@@ -68,8 +68,8 @@ def run(mesh):
     expect("ssid Fleetlink-Guest" in pub and "channel 6 (2437 MHz)" in pub, "pub0: %s" % pub)
     expect("freq: 2437" in mesh.ok(1, "iw dev mesh0 link"), "the mesh cell moved to channel 6 too")
 
-    # the cable's link event: the firmware runs portsense
-    mesh.ok(1, "/usr/bin/portsense >> /var/log/portsense.log 2>&1 &")
+    # the cable's link event: through the package's hotplug script, portsense
+    mesh.vm.check("/lib/vm/node.sh uplink 1 ifup")
     nodeid = mesh.wait_record("node id request", "nodeid", timeout=120)
     expect((nodeid["mac"], nodeid["reply"]) == (MAC, "1:7:101"), "node id exchange: %s" % nodeid)
     mesh.wait_node(1, "portsense done: gateway role, planned addresses", GATEWAY_STATE + " && ! pidof portsense",

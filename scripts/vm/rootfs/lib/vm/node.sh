@@ -4,11 +4,15 @@
 # /nodes/N, its own radio (phy N-1 of mac80211_hwsim) and its own cable: the
 # veth pair nN-eth (on the uplink bridge inet0) and eth0 (in the node). Its
 # first process is busybox init, which runs /etc/init.d/rcS.
-#   node.sh create N [cable] [program...]   programs: started at boot when present;
+#   node.sh create N [cable] [program...]   the product as its package installs it; the daemons
+#                                           named are enabled (their init scripts run at boot), and
+#                                           portsense named keeps the package's hotplug script;
 #                                           NODE_UCI="pkg.sec.opt=value ..." presets uci before boot
 #   node.sh exec N command...               runs a shell command inside node N
-#   node.sh plug N | unplug N               connects or disconnects the cable (and runs
-#                                           portsense when the node starts it at boot)
+#   node.sh plug N | unplug N               connects or disconnects the cable; the node's hotplug
+#                                           scripts see the uplink's ifup or ifdown
+#   node.sh uplink N ifup|ifdown            the package's hotplug scripts see the uplink's event,
+#                                           whether the node has them installed or not
 #   node.sh destroy N
 #   node.sh pid N                           the node's init, as seen from outside
 . /etc/vm/build
@@ -33,11 +37,11 @@ create() {
   rm -rf "$dir"
   mkdir -p "$dir/tmp" "$dir/var/run" "$dir/var/log" "$dir/etc"
   cp -a /lib/vm/node-etc/. "$dir/etc/"
+  install_package "$@"
   sed -i "s/@DASHBOARD_HOST@/$DASHBOARD_HOST/; s/@DASHBOARD_FALLBACK_IP@/$DASHBOARD_FALLBACK_IP/" "$dir/etc/config/dashboard"
   echo "$n" > "$dir/etc/vm-node"
   echo "node$n" > "$dir/etc/hostname"
   printf '127.0.0.1 localhost\n10.0.2.100 %s\n' "$DASHBOARD_HOST" > "$dir/etc/hosts"
-  echo "$*" > "$dir/etc/vm-autostart"
   for kv in ${NODE_UCI:-}; do
     UCI_CONFIG_DIR=$dir/etc/config UCI_SAVE_DIR=$dir/tmp/.uci uci set "$kv" || exit 1
   done
@@ -66,6 +70,34 @@ create() {
   echo "node $n: init $child, radio $phy, cable $( [ $cable = 1 ] && echo in || echo out)"
 }
 
+# The package's files in the node's /etc: the image's own configuration
+# stays; the daemons named are enabled; portsense's hotplug script stays
+# only when portsense is named.
+install_package() {
+  [ -d /lib/vm/package/etc ] || return 0
+  for d in init.d hotplug.d uci-defaults; do
+    [ -d "/lib/vm/package/etc/$d" ] && mkdir -p "$dir/etc/$d" && cp -a "/lib/vm/package/etc/$d/." "$dir/etc/$d/"
+  done
+  mkdir -p "$dir/etc/rc.d"
+  case " $* " in *" portsense "*) ;; *) rm -f "$dir"/etc/hotplug.d/iface/*fleetlink* ;; esac
+  for p in "$@"; do
+    case $p in
+      watchdog) s=fleetlink-watchdog ;;
+      fleetlink_supervisor) s=fleetlink-supervisor ;;
+      clientscout|ifcounter) s=fleetlink-$p ;;
+      *) continue ;;
+    esac
+    [ -f "$dir/etc/init.d/$s" ] || continue
+    start=$(sed -n 's/^START=//p' "$dir/etc/init.d/$s")
+    ln -sf "../init.d/$s" "$dir/etc/rc.d/S$start$s"
+  done
+}
+
+# What netifd tells the hotplug scripts when the wired uplink goes up or down.
+uplink_event() {  # uplink_event ifup|ifdown [folder of the scripts]
+  in_node "for h in ${2:-/etc/hotplug.d/iface}/*; do [ -f \"\$h\" ] && ACTION=$1 INTERFACE=lan DEVICE=br-lan sh \"\$h\"; done; true"
+}
+
 in_node() {
   pid=$(node_pid) || true
   [ -n "$pid" ] || { echo "no node $n" >&2; exit 1; }
@@ -78,11 +110,9 @@ case $cmd in
   plug|unplug)
     if [ "$cmd" = plug ]; then ip link set "n$n-eth" up; else ip link set "n$n-eth" down; fi
     echo "node $n: cable $( [ "$cmd" = plug ] && echo in || echo out)"
-    # the firmware runs portsense when the wired uplink changes
-    in_node ". /lib/vm/functions.sh; vm_event 'cable $( [ "$cmd" = plug ] && echo in || echo out)';
-             if [ -x /usr/bin/portsense ] && grep -qw portsense /etc/vm-autostart; then
-               /usr/bin/portsense >> /var/log/portsense.log 2>&1 &
-             fi" ;;
+    in_node ". /lib/vm/functions.sh; vm_event 'cable $( [ "$cmd" = plug ] && echo in || echo out)'"
+    uplink_event "$( [ "$cmd" = plug ] && echo ifup || echo ifdown)" ;;
+  uplink) uplink_event "${1:-ifup}" /lib/vm/package/etc/hotplug.d/iface ;;
   pid) node_pid ;;
   destroy)
     pid=$(node_pid) || true
