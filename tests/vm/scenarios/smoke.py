@@ -128,6 +128,8 @@ GETS = [
     ("uci get nopackage.status.mode", "", False, "uci: Entry not found\n"),
     ("uci get system.@system[1].timezone", "", False, "uci: Entry not found\n"),
     ("uci -q get node.status.nothing", "", False, ""),
+    ("uci get 'node status.mode'", "", False, "uci: Invalid argument\n"),
+    ("uci show nopackage", "", False, "uci: Entry not found\n"),
 ]
 
 
@@ -218,9 +220,10 @@ def standins(mesh):
     # dnsmasq serves the bridges that have an address
     mesh.ok(1, "ifconfig br-pub 10.7.0.1 netmask 255.255.252.0 up; /etc/init.d/dnsmasq start")
     expect("dnsmasq: start, serving: br-pub" in mesh.events(1)[-1], "dnsmasq start: %s" % mesh.events(1)[-1])
-    mesh.ok(1, "pidof udhcpd")
+    mesh.ok(1, "pidof dnsmasq && grep -qx 'dhcp-range=set:br-pub,10.7.0.100,10.7.0.199,255.255.252.0,1h' "
+               "/var/run/dnsmasq.conf")
     mesh.ok(1, "/etc/init.d/dnsmasq stop")
-    expect(mesh.sh(1, "pidof udhcpd")[0] != 0, "dnsmasq stopped")
+    expect(mesh.sh(1, "pidof dnsmasq")[0] != 0, "dnsmasq stopped")
 
     # the portals run a process of their name while started
     for portal in ("chilli", "nodogsplash"):
