@@ -197,6 +197,8 @@ def live(args):
             for n, text in mesh.new_events(range(1, args.nodes + 1)):
                 print("%s node%d: %s" % (time.strftime("%H:%M:%S"), n, text), flush=True)
             time.sleep(2)
+        if args.memory:
+            print_memory(mesh, args.nodes, start)
     except KeyboardInterrupt:
         pass
     finally:
@@ -205,11 +207,23 @@ def live(args):
     return 0
 
 
+def print_memory(mesh, nodes, programs):
+    """Each daemon's peak and current resident memory (VmHWM, VmRSS) on each node."""
+    print("peak resident memory (VmHWM) and resident now (VmRSS), kB:", flush=True)
+    for n in range(1, nodes + 1):
+        for p in programs:
+            _, out = mesh.sh(n, "for pid in $(pidof %s); do "
+                                "awk '/^VmHWM|^VmRSS/ { printf \"%%s %%s \", $1, $2 }' /proc/$pid/status; done" % p)
+            print("  node%d %-22s %s" % (n, p, out.strip() or "not running"), flush=True)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--nodes", type=int, default=2)
     ap.add_argument("--for", dest="seconds", type=int, default=0, help="stop after this many seconds")
     ap.add_argument("--state", default=os.path.join(ROOT, "build", "vm-mesh"))
+    ap.add_argument("--memory", action="store_true",
+                    help="at the end (--for), print each daemon's peak resident memory on each node")
     return live(ap.parse_args())
 
 
