@@ -18,7 +18,7 @@ MIPS_BUILD=${MIPS_BUILD:-build-mips}
 TRIPLET=mips-linux-gnu
 LIBNL_CACHE=$PWD/$MIPS_BUILD/libnl-cache
 # Bump when the libnl build below changes, so that old caches are rebuilt.
-LIBNL_RECIPE=2
+LIBNL_RECIPE=3
 
 MIPS_PACKAGES=(g++-$TRIPLET binutils-$TRIPLET qemu-user bison flex dpkg-dev
                cmake make googletest)
@@ -102,47 +102,70 @@ ensure_source_index() {
 
 # --- the static libnl ------------------------------------------------------
 
-libnl_cached() {
-  [ -f "$LIBNL_CACHE/lib/libnl-3.a" ] && [ -f "$LIBNL_CACHE/lib/libnl-genl-3.a" ] &&
-    [ -f "$LIBNL_CACHE/include/libnl3/netlink/genl/genl.h" ] &&
-    grep -qx "recipe $LIBNL_RECIPE $TRIPLET" "$LIBNL_CACHE/stamp" 2>/dev/null
+# The stamp of a libnl cache: the recipe, the target and, for a libnl built
+# against musl, that musl's own stamp (a rebuilt musl rebuilds libnl).
+libnl_stamp() {  # libnl_stamp [musl-cache]
+  if [ -n "${1:-}" ]; then
+    echo "recipe $LIBNL_RECIPE $TRIPLET musl $(cat "$1/stamp" 2>/dev/null)"
+  else
+    echo "recipe $LIBNL_RECIPE $TRIPLET"
+  fi
 }
 
+libnl_cached() {  # libnl_cached cache [musl-cache]
+  [ -f "$1/lib/libnl-3.a" ] && [ -f "$1/lib/libnl-genl-3.a" ] &&
+    [ -f "$1/include/libnl3/netlink/genl/genl.h" ] &&
+    grep -qxF "$(libnl_stamp "${2:-}")" "$1/stamp" 2>/dev/null
+}
+
+# build_libnl cache [musl-cache]: the static libnl-3 and libnl-genl-3, against
+# the cross glibc, or with a musl cache against that musl (soft-float).
 build_libnl() {
-  if libnl_cached; then
-    echo "== libnl: cached in $LIBNL_CACHE ($(head -n 1 "$LIBNL_CACHE/version"))"
+  local cache=$1 musl=${2:-}
+  if libnl_cached "$cache" "$musl"; then
+    echo "== libnl: cached in $cache ($(head -n 1 "$cache/version"))"
     return 0
   fi
+  local cc=$TRIPLET-gcc cppflags="-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64" ldflags="" libs=""
+  local cflags="-Os -ffunction-sections -fdata-sections"
+  if [ -n "$musl" ]; then
+    # musl's off_t and time_t are 64-bit already; libnl goes into the static
+    # file as our code does (cmake/mips-musl.cmake): not position
+    # independent, in the MIPS16e encoding.
+    cc=$(musl_cc mips) && cppflags=$(musl_cflags mips "$musl") || return 1
+    cflags="$cflags -fno-pie -mips16 -minterlink-mips16"
+    ldflags=$(musl_ldflags "$musl") && libs=$(musl_libs mips "$musl") || return 1
+  fi
   ensure_source_index || return 1
-  local work=$PWD/$MIPS_BUILD/libnl-src
-  rm -rf "$work" "$LIBNL_CACHE" && mkdir -p "$work" || return 1
+  local work=$cache-src
+  rm -rf "$work" "$cache" && mkdir -p "$work" || return 1
   echo "== libnl: apt-get source libnl3"
   (cd "$work" && apt-get source -q libnl3 >source.log 2>&1) || { cat "$work/source.log"; return 1; }
   local src
   src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libnl3-*' | head -n 1)
   [ -n "$src" ] || { echo "apt-get source gave no libnl3 folder"; return 1; }
-  echo "== libnl: cross-building libnl-3 and libnl-genl-3 ($(basename "$src"))"
+  echo "== libnl: cross-building libnl-3 and libnl-genl-3 ($(basename "$src")${musl:+, against musl})"
   (
     cd "$src" || exit 1
     # Debian's patches to Makefile.am change only the shared libraries'
     # symbol versions and the conffile folder; keep the shipped Makefile.in
     # rather than regenerating it (which would need automake).
     touch aclocal.m4 && touch configure Makefile.in || exit 1
-    ./configure -q --host=$TRIPLET --prefix="$LIBNL_CACHE" --disable-shared --enable-static \
+    ./configure -q --host=$TRIPLET --prefix="$cache" --disable-shared --enable-static \
       --disable-cli --disable-debug --disable-dependency-tracking \
-      CPPFLAGS="-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64" \
-      CFLAGS="-Os -ffunction-sections -fdata-sections" >configure.log 2>&1 ||
+      CC="$cc" CPPFLAGS="$cppflags" LDFLAGS="$ldflags" LIBS="$libs" \
+      CFLAGS="$cflags" >configure.log 2>&1 ||
       { tail -n 30 configure.log config.log; exit 1; }
     # Only the two libraries the programs link; the rest of libnl (route,
     # its grammar from bison and flex, the tools) is not built.
     make -j"$(jobs)" lib/libnl-3.la lib/libnl-genl-3.la >make.log 2>&1 || { tail -n 30 make.log; exit 1; }
     make install-libnlinclude_netlinkHEADERS install-libnlinclude_netlink_genlHEADERS >>make.log 2>&1 ||
       { tail -n 30 make.log; exit 1; }
-    mkdir -p "$LIBNL_CACHE/lib" && cp lib/.libs/libnl-3.a lib/.libs/libnl-genl-3.a "$LIBNL_CACHE/lib/"
+    mkdir -p "$cache/lib" && cp lib/.libs/libnl-3.a lib/.libs/libnl-genl-3.a "$cache/lib/"
   ) || return 1
-  basename "$src" >"$LIBNL_CACHE/version"
+  basename "$src" >"$cache/version"
   # The stamp goes last: a cache without it is an interrupted build.
-  echo "recipe $LIBNL_RECIPE $TRIPLET" >"$LIBNL_CACHE/stamp"
+  libnl_stamp "$musl" >"$cache/stamp"
   rm -rf "$work"
 }
 
@@ -186,10 +209,13 @@ run_tests() {
 
 # --- sizes -----------------------------------------------------------------
 
-# The bytes of a program's stripped file that come from our objects and from
-# libnl, summed from the linker map over the sections loaded from the file
-# (so both are parts of the stripped size): "own libnl". Mergeable strings
-# count before the linker merges them, which can make both a few bytes high.
+# The bytes of a program's stripped file that come from our objects, from
+# libnl and from musl (in the static file), summed from the linker map over
+# the sections loaded from the file (so all are parts of the stripped size):
+# "own libnl musl". Our objects are those of the build tree and, in a build
+# with link-time optimization, the compiler's ltrans objects made from them.
+# Mergeable strings count before the linker merges them, which can make the
+# figures a few bytes high.
 map_split() {  # map_split binary map
   local sections
   sections=$($TRIPLET-readelf -SW "$1" |
@@ -203,8 +229,9 @@ map_split() {  # map_split binary map
     }
     function add(size, file) {
       if (!(out in keep)) return
-      if (index(file, "libnl-cache/")) nl += size
-      else if (file !~ /^\// || index(file, build) == 1) own += size
+      if (file ~ /\/libnl(-musl)?-cache\//) nl += size
+      else if (file ~ /\/musl-cache\// && file !~ /libsoftfp\.a/) musl += size
+      else if (file !~ /^\// || index(file, build) == 1 || file ~ /\.ltrans[0-9]*\.ltrans\.o$/) own += size
     }
     /^Linker script and memory map/ { inmap = 1; next }
     !inmap { next }
@@ -218,7 +245,7 @@ map_split() {  # map_split binary map
     }
     /^  +0x/ && pending != "" && NF >= 3 && $2 ~ /^0x/ { add(hex($2), $3); pending = ""; next }
     { pending = "" }
-    END { printf "%d %d\n", own, nl }' "$2"
+    END { printf "%d %d %d\n", own, nl, musl }' "$2"
 }
 
 size_table() {
@@ -236,7 +263,7 @@ size_table() {
     local stripped=$MIPS_BUILD/stripped/$name total split own nl
     $TRIPLET-strip -o "$stripped" "$bin" || return 1
     total=$(stat -c %s "$stripped") && split=$(map_split "$bin" "$map") || return 1
-    read -r own nl <<<"$split"
+    read -r own nl _ <<<"$split"
     printf '%-22s %10d %10d %10d %10d\n' "$name" "$total" "$own" "$nl" $((total - own - nl))
   done <"$list"
 }
@@ -244,7 +271,7 @@ size_table() {
 main() {
   need_packages "${MIPS_PACKAGES[@]}" || { echo "package installation failed"; return 1; }
   local t0=$SECONDS
-  build_libnl || { echo "libnl cross-build failed"; return 1; }
+  build_libnl "$LIBNL_CACHE" || { echo "libnl cross-build failed"; return 1; }
   local t1=$SECONDS
   build_mips || { echo "MIPS build failed"; return 1; }
   local t2=$SECONDS
