@@ -18,6 +18,11 @@ set(NODE_PRODUCT_FLAGS ${NODE_WARNING_FLAGS} -Wformat-security -Wformat-nonliter
     -Wimplicit-fallthrough -Wshadow -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
 set(NODE_PRODUCT_LINK_FLAGS -Wl,--gc-sections)
 
+# The static router build (cmake/mips-musl.cmake) links no libstdc++: the
+# programs take operator new and delete and the like from common/cxx_runtime.cpp.
+# Off elsewhere: libstdc++ has them, and the sanitizers put their own in.
+option(NODE_CXX_RUNTIME "Link the product's own C++ run-time support instead of libstdc++'s" OFF)
+
 option(NODE_LIBNL_TINY "Build against OpenWrt's libnl-tiny instead of libnl-3 and libnl-genl-3" OFF)
 
 find_package(PkgConfig REQUIRED)
@@ -112,6 +117,9 @@ function(node_program name)
   target_compile_options(${name} PRIVATE ${NODE_PRODUCT_FLAGS})
   target_link_options(${name} PRIVATE ${NODE_PRODUCT_LINK_FLAGS})
   target_link_libraries(${name} PRIVATE ${A_LIBS})
+  if(NODE_CXX_RUNTIME)
+    target_link_libraries(${name} PRIVATE nodecxxruntime)
+  endif()
   if(NODE_LINK_MAPS)
     file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/maps)
     target_link_options(${name} PRIVATE -Wl,-Map=${CMAKE_BINARY_DIR}/maps/${name}.map)
