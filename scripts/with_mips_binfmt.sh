@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Runs CMD where 32-bit big-endian MIPS executables start as if this machine
-# were the router: in a user and mount namespace of its own, with a private
-# binfmt_misc that hands them to qemu-mips-static as a 24Kc (the router's
-# core, without an FPU: an FPU instruction is an illegal instruction there).
+# were the router: in a user, mount and pid namespace of its own, with a
+# private binfmt_misc that hands them to qemu-mips-static as a 24Kc (the
+# router's core, without an FPU: an FPU instruction is an illegal
+# instruction there).
 #   scripts/with_mips_binfmt.sh CMD...
 # Nothing outside changes: the registration lives and dies with the
 # namespace (Linux 6.7 or later mounts binfmt_misc per user namespace). CMD
-# runs as root of the namespace, mapped to the caller.
+# runs as root of the namespace, mapped to the caller; the pid namespace
+# lets it mount /proc (the whole-program tests do) and ends every process
+# left behind, daemons too, when CMD ends. Exits with CMD's status.
 set -u
 [ $# -gt 0 ] || { echo "usage: $0 CMD..."; exit 2; }
 
@@ -14,7 +17,7 @@ QEMU=${QEMU_MIPS_STATIC:-/usr/bin/qemu-mips-static}
 
 if [ "${NODE_MIPS_BINFMT:-}" != inside ]; then
   [ -x "$QEMU" ] || { echo "$QEMU is missing (apt-get install qemu-user-static)"; exit 2; }
-  NODE_MIPS_BINFMT=inside exec unshare --user --map-root-user --mount --fork "$0" "$@"
+  NODE_MIPS_BINFMT=inside exec unshare --user --map-root-user --mount --pid --fork --mount-proc "$0" "$@"
 fi
 unset NODE_MIPS_BINFMT
 
@@ -33,4 +36,6 @@ echo ":node-mips:M::$magic:$mask:$QEMU:F" >/proc/sys/fs/binfmt_misc/register || 
   exit 2
 }
 export QEMU_CPU=24Kc
-exec "$@"
+# Not exec: this shell stays the namespace's first process, which reaps the
+# orphans that CMD leaves (the first process is the one they are given to).
+"$@"
