@@ -34,6 +34,7 @@ MIPS_PACKAGES=(g++-$TRIPLET binutils-$TRIPLET qemu-user qemu-user-static bison f
 MUSL_CACHE=$PWD/$MIPS_BUILD/musl-cache
 LIBNL_MUSL_CACHE=$PWD/$MIPS_BUILD/libnl-musl-cache
 STATIC_BUILD=$MIPS_BUILD/static
+MUSL_X86_64_CACHE=${MUSL_X86_64_BUILD:-build-musl-x86_64}/musl-cache
 # The most the router's flash has room for: the stripped static file.
 STATIC_LIMIT=262144
 
@@ -425,7 +426,10 @@ main() {
   local t2=$SECONDS
   run_tests || return 1
   local t3=$SECONDS
-  build_musl mips "$MUSL_CACHE" || { echo "musl build failed"; return 1; }
+  build_musl mips "$MUSL_CACHE" && musl_check mips "$MUSL_CACHE" || { echo "musl build failed"; return 1; }
+  # The same recipe for this machine's processor, for a static x86-64 build.
+  build_musl x86_64 "$PWD/$MUSL_X86_64_CACHE" && musl_check x86_64 "$PWD/$MUSL_X86_64_CACHE" ||
+    { echo "x86-64 musl build failed"; return 1; }
   build_libnl "$LIBNL_MUSL_CACHE" "$MUSL_CACHE" || { echo "libnl build against musl failed"; return 1; }
   local t4=$SECONDS
   build_static || { echo "static MIPS build failed"; return 1; }

@@ -169,3 +169,33 @@ musl_libs() {  # musl_libs arch cache
   [ "$1" = mips ] && softfp=-lsoftfp
   echo "-Wl,--start-group -lc $softfp -lgcc -Wl,--end-group $2/lib/crtn.o"
 }
+
+# A static program against a musl cache, run as its processor runs it (MIPS:
+# through scripts/with_mips_binfmt.sh, as a 24Kc): the kernel's headers,
+# stdio, and printf of a double (on MIPS, through the soft-float routines).
+musl_check() {  # musl_check arch cache
+  local arch=$1 cache=$2 dir=$2-check cc out
+  cc=$(musl_cc "$arch") || return 1
+  rm -rf "$dir" && mkdir -p "$dir" || return 1
+  printf '%s\n' '#include <linux/netlink.h>' '#include <stdio.h>' '#include <stdlib.h>' \
+    'int main(int argc, char** argv) {' \
+    '  double d = strtod(argv[1], 0) * argc;' \
+    '  printf("musl %u %.2f %d\n", (unsigned)sizeof(struct nlmsghdr), d, (int)(d * 4));' \
+    '  return 0;' '}' >"$dir/check.c"
+  # The MIPS link warns that libgcc's integer routines (64-bit division and
+  # shifts) are marked hard-float: they hold no FPU instruction (the tier's
+  # FPU check looks), so the warnings go to the log.
+  # shellcheck disable=SC2046
+  { $cc -Os -fno-pie $(musl_cflags "$arch" "$cache") -c "$dir/check.c" -o "$dir/check.o" &&
+      $cc $(musl_ldflags "$cache") "$dir/check.o" $(musl_libs "$arch" "$cache") -o "$dir/check"; } >"$dir/build.log" 2>&1 ||
+    { cat "$dir/build.log"; echo "musl ($arch): cannot build a program against $cache"; return 1; }
+  # Three arguments: 1.25 times 3.
+  local run=("$dir/check" 1.25 x)
+  [ "$arch" = mips ] && run=(scripts/with_mips_binfmt.sh "${run[@]}")
+  out=$("${run[@]}" 2>&1)
+  if [ "$out" != "musl 16 3.75 15" ]; then
+    echo "musl ($arch): the check program printed '$out', not 'musl 16 3.75 15'"
+    return 1
+  fi
+  echo "== musl ($arch): a static program against it runs: $out"
+}
