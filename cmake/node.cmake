@@ -18,6 +18,11 @@ set(NODE_PRODUCT_FLAGS ${NODE_WARNING_FLAGS} -Wformat-security -Wformat-nonliter
     -Wimplicit-fallthrough -Wshadow -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
 set(NODE_PRODUCT_LINK_FLAGS -Wl,--gc-sections)
 
+# The static router build (cmake/mips-musl.cmake) links no libstdc++: the
+# programs take operator new and delete and the like from common/cxx_runtime.cpp.
+# Off elsewhere: libstdc++ has them, and the sanitizers put their own in.
+option(NODE_CXX_RUNTIME "Link the product's own C++ run-time support instead of libstdc++'s" OFF)
+
 option(NODE_LIBNL_TINY "Build against OpenWrt's libnl-tiny instead of libnl-3 and libnl-genl-3" OFF)
 
 find_package(PkgConfig REQUIRED)
@@ -84,11 +89,23 @@ function(node_write_program_list)
     string(APPEND lines "${p} $<TARGET_FILE:${p}> ${CMAKE_BINARY_DIR}/maps/${p}.map\n")
   endforeach()
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/node_programs.txt CONTENT "${lines}")
+  # <build>/node_libraries.txt: the product's static libraries, one a line
+  # (scripts/mips.sh looks for FPU instructions in them).
+  get_property(libraries GLOBAL PROPERTY NODE_LIBRARIES)
+  set(lines "")
+  foreach(l IN LISTS libraries)
+    string(APPEND lines "$<TARGET_FILE:${l}>\n")
+  endforeach()
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/node_libraries.txt CONTENT "${lines}")
   # What the emulated (cross) tier builds and runs: the programs and the
   # tests that run under qemu; program tests start binaries and need a native host.
   get_property(unit GLOBAL PROPERTY NODE_TESTS_unit)
   get_property(probe GLOBAL PROPERTY NODE_TESTS_probe)
   add_custom_target(emulated_tier DEPENDS ${programs} ${unit} ${probe})
+  # The whole-program tests alone, which scripts/mips.sh runs natively
+  # against the router's static file (NODE_PROGRAMS_DIR).
+  get_property(program_tests GLOBAL PROPERTY NODE_TESTS_program)
+  add_custom_target(program_tests DEPENDS ${program_tests})
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL node_write_program_list)
 
@@ -103,6 +120,7 @@ function(node_library name)
   target_compile_options(${name} PRIVATE ${NODE_PRODUCT_FLAGS})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${A_LIBS})
+  set_property(GLOBAL APPEND PROPERTY NODE_LIBRARIES ${name})
 endfunction()
 
 # node_program(name SOURCES ... LIBS ...): one of the shipped programs.
@@ -112,6 +130,9 @@ function(node_program name)
   target_compile_options(${name} PRIVATE ${NODE_PRODUCT_FLAGS})
   target_link_options(${name} PRIVATE ${NODE_PRODUCT_LINK_FLAGS})
   target_link_libraries(${name} PRIVATE ${A_LIBS})
+  if(NODE_CXX_RUNTIME)
+    target_link_libraries(${name} PRIVATE nodecxxruntime)
+  endif()
   if(NODE_LINK_MAPS)
     file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/maps)
     target_link_options(${name} PRIVATE -Wl,-Map=${CMAKE_BINARY_DIR}/maps/${name}.map)
