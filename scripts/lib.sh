@@ -24,3 +24,13 @@ BUILD_PACKAGES=(cmake make g++ pkg-config libnl-3-dev libnl-genl-3-dev googletes
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 jobs() { nproc 2>/dev/null || echo 2; }
+
+# unpack_source PACKAGE WORK: `apt-get source PACKAGE` unpacked in the new
+# empty folder WORK; prints the unpacked source folder.
+unpack_source() {
+  local pkg=$1 work=$2 src
+  (cd "$work" && apt-get source -q "$pkg" >source.log 2>&1) || { cat "$work/source.log" >&2; return 1; }
+  src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name "$pkg-*" | head -n 1)
+  [ -n "$src" ] || { echo "apt-get source gave no $pkg folder" >&2; return 1; }
+  echo "$src"
+}

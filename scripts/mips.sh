@@ -155,10 +155,8 @@ build_libnl() {
   local work=$cache-src
   rm -rf "$work" "$cache" && mkdir -p "$work" || return 1
   echo "== libnl: apt-get source libnl3"
-  (cd "$work" && apt-get source -q libnl3 >source.log 2>&1) || { cat "$work/source.log"; return 1; }
   local src
-  src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libnl3-*' | head -n 1)
-  [ -n "$src" ] || { echo "apt-get source gave no libnl3 folder"; return 1; }
+  src=$(unpack_source libnl3 "$work") || return 1
   echo "== libnl: cross-building libnl-3 and libnl-genl-3 ($(basename "$src")${musl:+, against musl})"
   (
     cd "$src" || exit 1

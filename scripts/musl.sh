@@ -121,10 +121,8 @@ build_musl() {  # build_musl arch cache
   local work=$cache-src t0=$SECONDS
   rm -rf "$work" "$cache" && mkdir -p "$work" || return 1
   echo "== musl ($arch): apt-get source musl ($version)"
-  (cd "$work" && apt-get source -q musl >source.log 2>&1) || { cat "$work/source.log"; return 1; }
   local src
-  src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'musl-*' | head -n 1)
-  [ -n "$src" ] || { echo "apt-get source gave no musl folder"; return 1; }
+  src=$(unpack_source musl "$work") || return 1
   echo "== musl ($arch): building $(basename "$src") with $cc"
   (
     cd "$src" || exit 1
