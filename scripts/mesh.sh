@@ -15,7 +15,6 @@ cd "$(dirname "$0")/.."
 . scripts/vm/vm-lib.sh
 need_packages "${BUILD_PACKAGES[@]}" "${VM_PACKAGES[@]}" || { echo "package installation failed"; exit 1; }
 why=$(vm_can_run) || { echo "the virtual mesh cannot run here: $why"; exit 1; }
-{ cmake -S . -B build "${NATIVE_CMAKE_OPTIONS[@]}" >/dev/null && cmake --build build -j2 >/dev/null && vm_stage; } ||
-  { echo "the native build failed (cmake --build build)"; exit 1; }
+vm_stage || { echo "the x86-64 static build failed (scripts/musl_stage.sh)"; exit 1; }
 scripts/vm/build-image.sh
 exec /usr/bin/python3 scripts/vm/mesh.py "$@"

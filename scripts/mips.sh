@@ -22,165 +22,18 @@ cd "$(dirname "$0")/.."
 MIPS_BUILD=${MIPS_BUILD:-build-mips}
 TRIPLET=mips-linux-gnu
 LIBNL_CACHE=$PWD/$MIPS_BUILD/libnl-cache
-# Bump when the libnl build below changes, so that old caches are rebuilt.
-LIBNL_RECIPE=3
 
-MIPS_PACKAGES=(g++-$TRIPLET binutils-$TRIPLET qemu-user qemu-user-static bison flex dpkg-dev
-               cmake make googletest util-linux)
+MIPS_PACKAGES=(g++-$TRIPLET binutils-$TRIPLET qemu-user qemu-user-static cmake make googletest util-linux)
 
 # The router's one static file: musl (scripts/musl.sh), libnl built against
 # it, and the multi-call file built with cmake/mips-musl.cmake.
 . scripts/musl.sh
+. scripts/sources.sh
 MUSL_CACHE=$PWD/$MIPS_BUILD/musl-cache
 LIBNL_MUSL_CACHE=$PWD/$MIPS_BUILD/libnl-musl-cache
 STATIC_BUILD=$MIPS_BUILD/static
-MUSL_X86_64_CACHE=${MUSL_X86_64_BUILD:-build-musl-x86_64}/musl-cache
 # The most the router's flash has room for: the stripped static file.
 STATIC_LIMIT=262144
-
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
-
-# --- libnl's source package ------------------------------------------------
-
-# The deb entry of the given suite as a deb-src entry, from the one-line lists
-# or the deb822 files, keeping its options (apt refuses a deb-src entry whose
-# Signed-By differs from the deb entry of the same address and suite).
-source_entry_for() {
-  local suite=$1 f
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$f" ] || continue
-    local line
-    line=$(grep -E "^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?[^[:space:]]+[[:space:]]+$suite[[:space:]]" "$f" | head -n 1)
-    if [ -n "$line" ]; then
-      echo "list"
-      echo "deb-src${line#deb}"
-      return 0
-    fi
-  done
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    local stanza
-    stanza=$(awk -v suite="$suite" '
-      function flush() {
-        if (types ~ /(^| )deb( |$)/ && (" " suites " ") ~ (" " suite " ") && enabled != "no") {
-          print "Types: deb-src"; print "URIs: " uris; print "Suites: " suite
-          print "Components: " comps
-          if (signed != "") print "Signed-By: " signed
-          found = 1; exit
-        }
-        types = suites = uris = comps = signed = enabled = ""; last = ""
-      }
-      /^[[:space:]]*#/ { next }
-      /^[[:space:]]*$/ { flush(); next }
-      /^[[:space:]]/ { if (last == "signed") signed = signed "\n" $0; next }
-      {
-        key = tolower($1); sub(/^[^:]*:[[:space:]]*/, ""); last = ""
-        if (key == "types:") types = $0
-        else if (key == "suites:") suites = $0
-        else if (key == "uris:") uris = $0
-        else if (key == "components:") comps = $0
-        else if (key == "enabled:") enabled = tolower($0)
-        else if (key == "signed-by:") { signed = $0; last = "signed" }
-      }
-      END { if (!found) flush() }' "$f")
-    if [ -n "$stanza" ]; then
-      echo "sources"
-      echo "$stanza"
-      return 0
-    fi
-  done
-  return 1
-}
-
-# Makes `apt-get source` work: a deb-src entry for this machine's suite
-# (added once, when there is none) and a downloaded source index.
-ensure_source_index() {
-  local suite
-  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  [ -n "$suite" ] || { echo "cannot tell the Debian suite from /etc/os-release"; return 1; }
-  if ! apt-get indextargets --no-release-info --format '$(CREATED_BY) $(RELEASE)' |
-       grep -qx "Sources $suite"; then
-    local entry kind
-    entry=$(source_entry_for "$suite") || {
-      echo "no deb entry for $suite in the apt sources: cannot add its deb-src entry"
-      return 1
-    }
-    kind=$(head -n 1 <<<"$entry")
-    echo "== adding a deb-src entry for $suite (/etc/apt/sources.list.d/node-deb-src.$kind)"
-    tail -n +2 <<<"$entry" | as_root tee "/etc/apt/sources.list.d/node-deb-src.$kind" >/dev/null || return 1
-  fi
-  if ! apt-cache showsrc libnl3 2>/dev/null | grep -q '^Package: libnl3$'; then
-    echo "== apt-get update (source index)"
-    as_root apt-get update -q >/dev/null || return 1
-  fi
-}
-
-# --- the static libnl ------------------------------------------------------
-
-# The stamp of a libnl cache: the recipe, the target and, for a libnl built
-# against musl, that musl's own stamp (a rebuilt musl rebuilds libnl).
-libnl_stamp() {  # libnl_stamp [musl-cache]
-  if [ -n "${1:-}" ]; then
-    echo "recipe $LIBNL_RECIPE $TRIPLET musl $(cat "$1/stamp" 2>/dev/null)"
-  else
-    echo "recipe $LIBNL_RECIPE $TRIPLET"
-  fi
-}
-
-libnl_cached() {  # libnl_cached cache [musl-cache]
-  [ -f "$1/lib/libnl-3.a" ] && [ -f "$1/lib/libnl-genl-3.a" ] &&
-    [ -f "$1/include/libnl3/netlink/genl/genl.h" ] &&
-    grep -qxF "$(libnl_stamp "${2:-}")" "$1/stamp" 2>/dev/null
-}
-
-# build_libnl cache [musl-cache]: the static libnl-3 and libnl-genl-3, against
-# the cross glibc, or with a musl cache against that musl (soft-float).
-build_libnl() {
-  local cache=$1 musl=${2:-}
-  if libnl_cached "$cache" "$musl"; then
-    echo "== libnl: cached in $cache ($(head -n 1 "$cache/version"))"
-    return 0
-  fi
-  local cc=$TRIPLET-gcc cppflags="-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64" ldflags="" libs=""
-  local cflags="-Os -ffunction-sections -fdata-sections"
-  if [ -n "$musl" ]; then
-    # musl's off_t and time_t are 64-bit already; libnl goes into the static
-    # file as our code does (cmake/mips-musl.cmake): not position
-    # independent, in the MIPS16e encoding.
-    cc=$(musl_cc mips) && cppflags=$(musl_cflags mips "$musl") || return 1
-    cflags="$cflags -fno-pie -mips16 -minterlink-mips16"
-    ldflags=$(musl_ldflags "$musl") && libs=$(musl_libs mips "$musl") || return 1
-  fi
-  ensure_source_index || return 1
-  local work=$cache-src
-  rm -rf "$work" "$cache" && mkdir -p "$work" || return 1
-  echo "== libnl: apt-get source libnl3"
-  local src
-  src=$(unpack_source libnl3 "$work") || return 1
-  echo "== libnl: cross-building libnl-3 and libnl-genl-3 ($(basename "$src")${musl:+, against musl})"
-  (
-    cd "$src" || exit 1
-    # Debian's patches to Makefile.am change only the shared libraries'
-    # symbol versions and the conffile folder; keep the shipped Makefile.in
-    # rather than regenerating it (which would need automake).
-    touch aclocal.m4 && touch configure Makefile.in || exit 1
-    ./configure -q --host=$TRIPLET --prefix="$cache" --disable-shared --enable-static \
-      --disable-cli --disable-debug --disable-dependency-tracking \
-      CC="$cc" CPPFLAGS="$cppflags" LDFLAGS="$ldflags" LIBS="$libs" \
-      CFLAGS="$cflags" >configure.log 2>&1 ||
-      { tail -n 30 configure.log config.log; exit 1; }
-    # Only the two libraries the programs link; the rest of libnl (route,
-    # its grammar from bison and flex, the tools) is not built.
-    make -j"$(jobs)" lib/libnl-3.la lib/libnl-genl-3.la >make.log 2>&1 || { tail -n 30 make.log; exit 1; }
-    make install-libnlinclude_netlinkHEADERS install-libnlinclude_netlink_genlHEADERS >>make.log 2>&1 ||
-      { tail -n 30 make.log; exit 1; }
-    mkdir -p "$cache/lib" && cp lib/.libs/libnl-3.a lib/.libs/libnl-genl-3.a "$cache/lib/"
-  ) || return 1
-  basename "$src" >"$cache/version"
-  # The stamp goes last: a cache without it is an interrupted build.
-  libnl_stamp "$musl" >"$cache/stamp"
-  rm -rf "$work"
-}
 
 # --- build and tests -------------------------------------------------------
 
@@ -201,28 +54,6 @@ build_mips() {
   cmake -S . -B "$MIPS_BUILD" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel -DLIBNL_ROOT="$LIBNL_CACHE" \
     -DNODE_LINK_MAPS=ON -DNODE_WERROR="${NODE_WERROR:-OFF}" >"$log" 2>&1 &&
     cmake --build "$MIPS_BUILD" --target emulated_tier -j"$(jobs)" >>"$log" 2>&1 ||
-    { tail -n 60 "$log"; return 1; }
-}
-
-# The static multi-call file: only the product (no tests), with its map.
-build_static() {
-  echo "== building the static multi-call file into $STATIC_BUILD"
-  local log=$STATIC_BUILD/build.log
-  mkdir -p "$STATIC_BUILD"
-  # A changed toolchain file, musl or libnl starts the cache anew: the link
-  # rule names musl's files, which make does not watch.
-  local sum
-  sum=$(cat cmake/mips-musl.cmake "$MUSL_CACHE/stamp" "$LIBNL_MUSL_CACHE/stamp" | sha256sum)
-  if [ "$sum" != "$(cat "$STATIC_BUILD/toolchain.sum" 2>/dev/null)" ]; then
-    rm -rf "$STATIC_BUILD/CMakeCache.txt" "$STATIC_BUILD/CMakeFiles" "$STATIC_BUILD/multicall"
-    echo "$sum" >"$STATIC_BUILD/toolchain.sum"
-  fi
-  local toolchain=()
-  [ -f "$STATIC_BUILD/CMakeCache.txt" ] ||
-    toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mips-musl.cmake -DNODE_MUSL_ROOT="$MUSL_CACHE")
-  cmake -S . -B "$STATIC_BUILD" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel -DLIBNL_ROOT="$LIBNL_MUSL_CACHE" \
-    -DNODE_TESTS=OFF -DNODE_LINK_MAPS=ON -DNODE_WERROR="${NODE_WERROR:-OFF}" >"$log" 2>&1 &&
-    cmake --build "$STATIC_BUILD" --target fleetlink -j"$(jobs)" >>"$log" 2>&1 ||
     { tail -n 60 "$log"; return 1; }
 }
 
@@ -416,21 +247,19 @@ static_size() {
 
 main() {
   # The native build's packages too: the whole-program tests are built natively.
-  need_packages "${MIPS_PACKAGES[@]}" "${BUILD_PACKAGES[@]}" || { echo "package installation failed"; return 1; }
+  need_packages "${MIPS_PACKAGES[@]}" "${STATIC_PACKAGES[@]}" "${BUILD_PACKAGES[@]}" || { echo "package installation failed"; return 1; }
   local t0=$SECONDS
-  build_libnl "$LIBNL_CACHE" || { echo "libnl cross-build failed"; return 1; }
+  build_libnl "$LIBNL_CACHE" mips || { echo "libnl cross-build failed"; return 1; }
   local t1=$SECONDS
   build_mips || { echo "MIPS build failed"; return 1; }
   local t2=$SECONDS
   run_tests || return 1
   local t3=$SECONDS
   build_musl mips "$MUSL_CACHE" && musl_check mips "$MUSL_CACHE" || { echo "musl build failed"; return 1; }
-  # The same recipe for this machine's processor, for a static x86-64 build.
-  build_musl x86_64 "$PWD/$MUSL_X86_64_CACHE" && musl_check x86_64 "$PWD/$MUSL_X86_64_CACHE" ||
-    { echo "x86-64 musl build failed"; return 1; }
-  build_libnl "$LIBNL_MUSL_CACHE" "$MUSL_CACHE" || { echo "libnl build against musl failed"; return 1; }
+  build_libnl "$LIBNL_MUSL_CACHE" mips "$MUSL_CACHE" || { echo "libnl build against musl failed"; return 1; }
   local t4=$SECONDS
-  build_static || { echo "static MIPS build failed"; return 1; }
+  build_static "$STATIC_BUILD" cmake/mips-musl.cmake "$MUSL_CACHE" "$LIBNL_MUSL_CACHE" -DNODE_LINK_MAPS=ON ||
+    { echo "static MIPS build failed"; return 1; }
   local t5=$SECONDS
   { size_table && static_size; } >"$MIPS_BUILD/sizes.txt" || { cat "$MIPS_BUILD/sizes.txt"; return 1; }
   cat "$MIPS_BUILD/sizes.txt"

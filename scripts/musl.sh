@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # The router's C library, musl, built from Debian's source package, and the
 # static libnl built against it: the pieces of the static router build.
-# Sourced by scripts/mips.sh (which has ensure_source_index and as_root).
+# Sourced by scripts/mips.sh and scripts/musl_stage.sh, with scripts/sources.sh.
 #   build_musl mips   CACHE   32-bit big-endian MIPS, soft-float (no FPU on the router)
 #   build_musl x86_64 CACHE   this machine's processor, for a static x86-64 build
 # A cache holds include/ (musl's headers and the kernel's), lib/ (libc.a and
@@ -196,4 +196,29 @@ musl_check() {  # musl_check arch cache
     return 1
   fi
   echo "== musl ($arch): a static program against it runs: $out"
+}
+
+# build_static dir toolchain musl-cache libnl-cache [cmake option...]: the
+# static multi-call file, only the product (no tests), built in dir with the
+# toolchain file against the caches.
+build_static() {
+  local dir=$1 toolchain=$2 musl=$3 libnl=$4
+  shift 4
+  echo "== building the static multi-call file into $dir"
+  local log=$dir/build.log
+  mkdir -p "$dir"
+  # A changed toolchain file, musl or libnl starts the cache anew: the link
+  # rule names musl's files, which make does not watch.
+  local sum
+  sum=$(cat "$toolchain" cmake/musl-static.cmake "$musl/stamp" "$libnl/stamp" | sha256sum)
+  if [ "$sum" != "$(cat "$dir/toolchain.sum" 2>/dev/null)" ]; then
+    rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles" "$dir/multicall"
+    echo "$sum" >"$dir/toolchain.sum"
+  fi
+  local first=()
+  [ -f "$dir/CMakeCache.txt" ] || first=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DNODE_MUSL_ROOT="$musl")
+  cmake -S . -B "$dir" "${first[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel -DLIBNL_ROOT="$libnl" \
+    -DNODE_TESTS=OFF -DNODE_WERROR="${NODE_WERROR:-OFF}" "$@" >"$log" 2>&1 &&
+    cmake --build "$dir" --target fleetlink -j"$(jobs)" >>"$log" 2>&1 ||
+    { tail -n 60 "$log"; return 1; }
 }

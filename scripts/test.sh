@@ -6,6 +6,7 @@
 set -u
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
+. scripts/vm/vm-lib.sh
 
 need_packages "${BUILD_PACKAGES[@]}" || { echo "package installation failed"; exit 1; }
 
@@ -32,7 +33,6 @@ run_tier() {
 }
 
 build_native() {
-  . scripts/vm/vm-lib.sh
   cmake -S . -B build "${NATIVE_CMAKE_OPTIONS[@]}" -DNODE_WERROR=ON >/dev/null && cmake --build build -j"$(jobs)"
 }
 
@@ -44,14 +44,13 @@ tier_build() {
   need_packages "${FUZZ_PACKAGES[@]}" shellcheck || return 1
   local gcc=(-DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++)
   local clang=(-DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14)
-  local package=(-DCMAKE_INSTALL_PREFIX=/usr -DNODE_INSTALL_ETC=ON)
   local rc=0 corner
   mkdir -p build-matrix
   for corner in "gcc Release ON" "gcc MinSizeRel OFF" "clang Release OFF"; do
     set -- $corner
     local dir=build-matrix/$1-$2-tests-$3 compiler extra=()
     if [ "$1" = gcc ]; then compiler=("${gcc[@]}"); else compiler=("${clang[@]}"); fi
-    [ "$2" = MinSizeRel ] && extra=("${package[@]}")
+    [ "$2" = MinSizeRel ] && extra=("${PACKAGE_CMAKE_OPTIONS[@]}")
     local t0=$SECONDS
     if cmake -S . -B "$dir" "${compiler[@]}" -DCMAKE_BUILD_TYPE="$2" -DNODE_TESTS="$3" -DNODE_WERROR=ON "${extra[@]}" \
          >"$dir.log" 2>&1 && cmake --build "$dir" -j"$(jobs)" >>"$dir.log" 2>&1; then
@@ -78,7 +77,15 @@ tier_probe() {
   build_native && ctest_label build probe
 }
 
-tier_program() { build_native && ctest_label build program; }
+# The whole-program tests run twice: against the native programs, then
+# against the links of the static multi-call file that the virtual mesh's
+# nodes run (x86-64, musl, the product's own C++ run-time support).
+tier_program() {
+  build_native && ctest_label build program || return 1
+  echo "== the whole-program tests against the x86-64 static multi-call file"
+  scripts/musl_stage.sh &&
+    NODE_PROGRAMS_DIR=$PWD/$MUSL_X86_64_BUILD/static/multicall ctest_label build program
+}
 
 tier_sanitizers() {
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNODE_SANITIZE=ON -DNODE_WERROR=ON >/dev/null &&
@@ -96,14 +103,13 @@ tier_fuzz() { scripts/fuzz.sh; }
 
 # The virtual mesh: the programs on simulated nodes in a QEMU machine (scripts/vm, tests/vm).
 tier_vm() {
-  . scripts/vm/vm-lib.sh
   if ! need_packages "${VM_PACKAGES[@]}"; then
     echo "vm tier: QEMU and its helpers (${VM_PACKAGES[*]}) cannot be installed here: skipped"; return 77
   fi
   /usr/bin/python3 tests/vm/test_dashboard.py || return 1
   local why
   if ! why=$(vm_can_run); then echo "vm tier: $why: skipped"; return 77; fi
-  build_native && vm_stage && scripts/vm/build-image.sh && /usr/bin/python3 tests/vm/run.py --jobs "$(jobs)"
+  vm_stage && scripts/vm/build-image.sh && /usr/bin/python3 tests/vm/run.py --jobs "$(jobs)"
 }
 
 all_tiers=(build unit probe program sanitizers mips fuzz vm)

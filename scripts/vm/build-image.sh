@@ -3,7 +3,7 @@
 # build/vm/initrd.gz (a busybox system with the real kernel modules, iw,
 # batctl, hostapd, wpa_supplicant, ip, iptables, the stand-ins of
 # scripts/vm/rootfs and the product as its package installs it: the staging
-# tree of `cmake --install`, build/stage, when it exists).
+# tree of `cmake --install` of the x86-64 static build, $VM_STAGE (vm-lib.sh)).
 # Nothing is installed on this machine apart from the tools the build needs;
 # the image is rebuilt only when one of its inputs changed.
 #   scripts/vm/build-image.sh [--force]
@@ -14,7 +14,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 need_packages "${VM_PACKAGES[@]}" >&2 || { echo "package installation failed" >&2; exit 1; }
 
 OUT=${VM_OUT:-build/vm}
-STAGE=${VM_STAGE:-build/stage}
+STAGE=$VM_STAGE
 CACHE=${VM_CACHE:-build/vm-cache}      # downloaded packages, kept across rebuilds
 mkdir -p "$OUT" "$CACHE/debs"
 
@@ -40,10 +40,10 @@ PACKAGES=(busybox-static dash iw batctl hostapd wpasupplicant iproute2 iptables 
 
 PROGRAMS=(fleetlink_supervisor lonely portsense clientscout ifcounter watchdog vouchercheck)
 
-# cmake_value NAME DEFAULT: a value of the native build's CMake cache.
+# cmake_value NAME DEFAULT: a value of the staged build's CMake cache.
 cmake_value() {
   local v=""
-  [ -f build/CMakeCache.txt ] && v=$(sed -n "s/^$1:[A-Z]*=//p" build/CMakeCache.txt)
+  [ -f "$VM_CMAKE_CACHE" ] && v=$(sed -n "s/^$1:[A-Z]*=//p" "$VM_CMAKE_CACHE")
   echo "${v:-$2}"
 }
 DASHBOARD_HOST=$(cmake_value DASHBOARD_HOST dashboard.fleetlink.example)

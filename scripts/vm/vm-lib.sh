@@ -3,17 +3,23 @@
 # What building and booting the virtual node needs on this machine.
 VM_PACKAGES=(qemu-system-x86 seabios python3 cpio binutils libc-bin gzip)
 
-# The native build, configured as the package configures it: its staging
-# tree (build/stage) is what the node image installs.
-NATIVE_CMAKE_OPTIONS=(-DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX=/usr -DNODE_INSTALL_ETC=ON)
+# The build options of the package (install prefix, the package's files),
+# and of the native build configured as the package configures it.
+PACKAGE_CMAKE_OPTIONS=(-DCMAKE_INSTALL_PREFIX=/usr -DNODE_INSTALL_ETC=ON)
+NATIVE_CMAKE_OPTIONS=(-DCMAKE_BUILD_TYPE=MinSizeRel "${PACKAGE_CMAKE_OPTIONS[@]}")
 
-# vm_stage: stages the built product into build/stage as `cmake --install` does,
-# and fails when build was not configured with NATIVE_CMAKE_OPTIONS (no init
-# scripts, or programs outside /usr/bin).
+# What the node image installs: the staging tree of the x86-64 static
+# multi-call build (scripts/musl_stage.sh), and the CMake cache of that build.
+MUSL_X86_64_BUILD=${MUSL_X86_64_BUILD:-build-musl-x86_64}
+VM_STAGE=${VM_STAGE:-$MUSL_X86_64_BUILD/stage}
+VM_CMAKE_CACHE=${VM_CMAKE_CACHE:-$MUSL_X86_64_BUILD/static/CMakeCache.txt}
+
+# vm_stage: builds and stages the product the nodes run; fails when the tree
+# holds no /usr/bin/fleetlink_supervisor or no /etc/init.d.
 vm_stage() {
-  rm -rf build/stage && DESTDIR=$PWD/build/stage cmake --install build >/dev/null || return 1
-  [ -x build/stage/usr/bin/fleetlink_supervisor ] && [ -d build/stage/etc/init.d ] || {
-    echo "build/stage holds no /usr/bin/fleetlink_supervisor or /etc/init.d: configure build with ${NATIVE_CMAKE_OPTIONS[*]}" >&2
+  scripts/musl_stage.sh || return 1
+  [ -x "$VM_STAGE/usr/bin/fleetlink_supervisor" ] && [ -d "$VM_STAGE/etc/init.d" ] || {
+    echo "$VM_STAGE holds no /usr/bin/fleetlink_supervisor or /etc/init.d" >&2
     return 1
   }
 }
