@@ -2,8 +2,9 @@
 // /sys/class/net/<if>/statistics/*, for two readings in a row: a counter is
 // a plain non-negative decimal or counts as a failed read (1); a failed
 // read keeps its counter as it was, a good one moves the difference to
-// exactly the new value minus the previous one; the report text holds the
-// four differences whatever they are.
+// exactly the new value minus the previous one, or to the new value when it
+// is below the previous one (the counters started again), never below zero;
+// the report text holds the four differences whatever they are.
 #include <cstdio>
 #include <string>
 
@@ -57,8 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         continue;
       }
       FUZZ_CHECK(sample.previous[c] == values[c]);
-      long long difference = before.previous[c] != 0 ? values[c] - before.previous[c] : before.difference[c];
-      FUZZ_CHECK(sample.difference[c] == difference);
+      long long difference = before.difference[c];
+      if (before.previous[c] != 0)
+        difference = values[c] >= before.previous[c] ? values[c] - before.previous[c] : values[c];
+      FUZZ_CHECK(sample.difference[c] == difference && difference >= 0);
     }
     const long long* d = sample.difference;
     FixedText<511> report;

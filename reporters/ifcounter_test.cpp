@@ -141,7 +141,7 @@ TEST_F(StatsReport, CounterRulesAcrossCycles) {
       {{"800", "140", "10", "5"}, "rxb=300&txb=40&rxp=3&txp=2"},
       {{"1", "150", "1", "6"}, "rxb=300&txb=10&rxp=3&txp=1"},     // a read of 1 counts as failed
       {{"900", "", "12", "x"}, "rxb=100&txb=10&rxp=2&txp=1"},     // unreadable: the last difference again
-      {{"200", "150", "12", "6"}, "rxb=-700&txb=0&rxp=0&txp=0"},  // went backwards: negative once
+      {{"200", "150", "12", "6"}, "rxb=200&txb=0&rxp=0&txp=0"},   // went backwards: counted from zero
       {{"250", "150", "12", "6"}, "rxb=50&txb=0&rxp=0&txp=0"},
       {{"3000000000", "150", "12", "6"}, "rxb=2999999750&txb=0&rxp=0&txp=0"},  // beyond 32 bits
       {{"5200000000", "150", "12", "6"}, "rxb=2200000000&txb=0&rxp=0&txp=0"},

@@ -63,8 +63,12 @@ void update_traffic(TrafficSample& sample, const char* ifname) {
       TABLE_FORMAT_END
     }
     if (value == kFailedCounterRead) continue;
+    // A reading below the previous one means the counters started again from
+    // zero (the interface was made anew, as a network restart does): the
+    // traffic since then is the reading itself, never a negative amount.
     // Both readings are non-negative, so the difference cannot overflow.
-    if (sample.previous[c] != 0) sample.difference[c] = value - sample.previous[c];
+    if (sample.previous[c] != 0)
+      sample.difference[c] = value >= sample.previous[c] ? value - sample.previous[c] : value;
     sample.previous[c] = value;
   }
 }
