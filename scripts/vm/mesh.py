@@ -208,13 +208,25 @@ def live(args):
 
 
 def print_memory(mesh, nodes, programs):
-    """Each daemon's peak and current resident memory (VmHWM, VmRSS) on each node."""
-    print("peak resident memory (VmHWM) and resident now (VmRSS), kB:", flush=True)
+    """Each daemon's peak and current resident memory (VmHWM, VmRSS) on each
+    node, how long that process has run (a restarted one has run fewer
+    cycles), and what the dashboard received: the cycles behind the figures."""
+    print("peak resident memory (VmHWM) and resident now (VmRSS), kB; the process's age:", flush=True)
     for n in range(1, nodes + 1):
         for p in programs:
             _, out = mesh.sh(n, "for pid in $(pidof %s); do "
-                                "awk '/^VmHWM|^VmRSS/ { printf \"%%s %%s \", $1, $2 }' /proc/$pid/status; done" % p)
+                                "awk '/^VmHWM|^VmRSS/ { printf \"%%s %%s \", $1, $2 }' /proc/$pid/status; "
+                                "awk -v up=\"$(cut -d' ' -f1 /proc/uptime)\" "
+                                "'{ printf \"age %%ds \", up - $22 / 100 }' /proc/$pid/stat; done" % p)
             print("  node%d %-22s %s" % (n, p, out.strip() or "not running"), flush=True)
+    counts = {}
+    for r in mesh.records():
+        key = (r.get("mac", "").upper(), r.get("kind"))
+        counts[key] = counts.get(key, 0) + 1
+    print("the dashboard received:", flush=True)
+    for mac in sorted({m for m, _ in counts if m}):
+        print("  %s: %s" % (mac, ", ".join("%d %s" % (counts[(mac, k)], k) for k in ("checkin", "stats", "clients")
+                                           if (mac, k) in counts)), flush=True)
 
 
 def main():
