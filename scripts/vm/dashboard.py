@@ -16,6 +16,16 @@ reply ends when the connection closes, payloads behind the "#@#" marker):
 Every request is decoded and appended to STATE/records.jsonl, and a readable
 line is printed on standard output as it arrives.
 
+While STATE/fault holds one of these words, every request gets that fault
+instead (recorded as kind "fault" with the request's path):
+  silent    the connection is held without a byte until the node closes it
+            (the record's "held" gives the seconds it waited)
+  garbage   in turn: a reply of 1 MiB ("200", "#@#" and random base64); an HTML
+            error page holding "#"; 4 KiB of random bytes (huge, html, random in
+            the record's "garbage"); the check-in path has a turn of its own,
+            which starts with the 1 MiB reply, the other paths one starting
+            with the random bytes
+
     dashboard.py --state DIR [--port N] [--checkin-path P] [--stats-path P]
 """
 import argparse
@@ -23,6 +33,7 @@ import base64
 import binascii
 import json
 import os
+import random
 import socketserver
 import sys
 import threading
@@ -30,6 +41,11 @@ import time
 import urllib.parse
 
 LOCK = threading.Lock()
+
+FAULTS = ("silent", "garbage")
+HTML_ERROR = (b"HTTP/1.0 502 Bad Gateway\r\nContent-Type: text/html\r\n\r\n<html><head><title>502</title>"
+              b"<style>#main { color: red }</style></head><body><div id=\"main\"><h1>Bad Gateway</h1>"
+              b"<a href=\"#top\">#@# back to the top</a></div></body></html>\n")
 
 
 def b64text(value):
@@ -108,6 +124,43 @@ class Dashboard:
             return self.serve_file(record, os.path.basename(path))
         record.update(kind="unknown", body=body.decode("latin-1"))
         return self.done(record, "not here", status="404 Not Found")
+
+    def fault(self):
+        """The fault that STATE/fault names, or None."""
+        try:
+            with open(os.path.join(self.state, "fault")) as f:
+                word = f.read().strip()
+        except OSError:
+            return None
+        return word if word in FAULTS else None
+
+    def garbage(self, target):
+        """The next garbage reply of the path's turn."""
+        checkin = target.partition("?")[0] == self.checkin_path
+        with LOCK:
+            self.turns = getattr(self, "turns", {True: 0, False: 0})
+            self.turns[checkin] += 1
+            turn = self.turns[checkin]
+        kinds = ("huge", "html", "random") if checkin else ("random", "html", "huge")
+        kind = kinds[(turn - 1) % 3]
+        noise = random.Random("%s %d" % (checkin, turn))
+        if kind == "random":
+            reply = noise.randbytes(4096)
+        elif kind == "html":
+            reply = HTML_ERROR
+        else:
+            reply = b"HTTP/1.0 200 OK\r\n\r\n#@#" + base64.b64encode(noise.randbytes(3 << 18))
+        self.note_fault(target, garbage=kind, bytes=len(reply))
+        return reply
+
+    def note_fault(self, target, **fields):
+        record = {"time": time.time(), "kind": "fault", "path": target.partition("?")[0]}
+        record.update(fields)
+        with LOCK:
+            with open(self.records, "a") as f:
+                f.write(json.dumps(record) + "\n")
+            print("%s dashboard: fault      %s %s" % (time.strftime("%H:%M:%S"), record["path"],
+                  " ".join("%s=%s" % kv for kv in sorted(fields.items()))), file=self.out, flush=True)
 
     def node_id(self, mac):
         with LOCK:
@@ -218,10 +271,28 @@ class Handler(socketserver.BaseRequestHandler):
                 if not chunk:
                     break
                 body += chunk
-            reply = self.server.dashboard.handle(words[0], words[1], headers, body[:length] if length else body)
+            dashboard = self.server.dashboard
+            fault = dashboard.fault()
+            if fault == "silent":
+                return self.hold(dashboard, words[1])
+            if fault == "garbage":
+                return self.request.sendall(dashboard.garbage(words[1]))
+            reply = dashboard.handle(words[0], words[1], headers, body[:length] if length else body)
             self.request.sendall(reply)
         except (OSError, ValueError):
             pass
+
+
+    def hold(self, dashboard, target):
+        """Answers nothing until the node gives up and closes (at most 10 minutes)."""
+        start = time.time()
+        self.request.settimeout(600)
+        try:
+            while self.request.recv(65536):
+                pass
+        except OSError:
+            pass
+        dashboard.note_fault(target, silent=1, held=round(time.time() - start, 1))
 
 
 class Server(socketserver.ThreadingTCPServer):

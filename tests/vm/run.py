@@ -3,10 +3,13 @@
 own stand-in dashboard, at most JOBS at a time, each within its time limit.
 Ends with "N passed, N failed"; exit status 0 when all passed.
 
-    run.py [--jobs N] [--list] [scenario...]
+    run.py [--jobs N] [--list] [--tier vm|soak] [scenario...]
 
 A scenario is a module in scenarios/ with a TIME_LIMIT (seconds), a one-line
 docstring and run(mesh), which raises on failure (mesh: scripts/vm/mesh.py).
+Without names, the scenarios of the tier run: those whose TIER is that
+tier's name ("vm" when a module names none; "soak" for the long ones that
+the default test command leaves out).
 """
 import argparse
 import concurrent.futures
@@ -113,9 +116,11 @@ def main():
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--list", action="store_true")
     ap.add_argument("--work", default=os.path.join(ROOT, "build", "vm-runs"))
+    ap.add_argument("--tier", default="vm")
     ap.add_argument("names", nargs="*")
     args = ap.parse_args()
-    names = args.names or scenario_names()
+    names = args.names or [n for n in scenario_names()
+                           if getattr(importlib.import_module("scenarios." + n), "TIER", "vm") == args.tier]
     if args.list:
         for name in names:
             module = importlib.import_module("scenarios." + name)

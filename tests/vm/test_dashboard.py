@@ -124,6 +124,35 @@ class DashboardTest(unittest.TestCase):
         missing = self.exchange("GET /splash.tar.gz HTTP/1.1\r\nHost: %s\r\n\r\n" % HOST)
         self.assertTrue(missing.startswith(b"HTTP/1.0 404"))
 
+    def test_faults_answer_in_place_of_the_dashboard(self):
+        ping = EMPTY_BODY % ("/serverping.php?fw=QX", HOST)
+        checkin = CHECKIN % ("/checkin.php", b64(MAC), b64("RR=0"), HOST)
+        with open(os.path.join(self.state, "fault"), "w") as f:
+            f.write("garbage\n")
+        replies = [self.exchange(ping), self.exchange(checkin), self.exchange(ping), self.exchange(checkin)]
+        self.assertEqual(len(replies[0]), 4096)
+        self.assertTrue(replies[1].startswith(b"HTTP/1.0 200 OK\r\n\r\n#@#"))
+        self.assertEqual(len(base64.b64decode(self.payload(replies[1]))), 3 << 18)
+        self.assertEqual(replies[2:], [dashboard.HTML_ERROR] * 2)
+        self.assertIn(b"#", dashboard.HTML_ERROR.split(b"\r\n\r\n")[1])
+        with open(os.path.join(self.state, "fault"), "w") as f:
+            f.write("silent\n")
+        with socket.create_connection(("127.0.0.1", self.port)) as s:
+            s.sendall(ping.encode())
+            s.settimeout(1.5)
+            self.assertRaises(socket.timeout, s.recv, 1)
+        os.remove(os.path.join(self.state, "fault"))
+        self.assertEqual(self.payload(self.exchange(ping)), b"Succeed")
+        for _ in range(50):  # the held connection is noted once its end is seen
+            faults = [r for r in self.records() if r["kind"] == "fault"]
+            if len(faults) == 5:
+                break
+            time.sleep(0.1)
+        self.assertEqual([(r["path"], r.get("garbage")) for r in faults[:4]],
+                         [("/serverping.php", "random"), ("/checkin.php", "huge"),
+                          ("/serverping.php", "html"), ("/checkin.php", "html")])
+        self.assertEqual(faults[4]["path"], "/serverping.php")
+        self.assertGreaterEqual(faults[4]["held"], 1.5)
 
 if __name__ == "__main__":
     unittest.main()
