@@ -3,6 +3,7 @@
 # every test tier that this machine allows and ends with a summary line.
 #   scripts/test.sh            all tiers
 #   scripts/test.sh unit mips  only the named tiers
+#   scripts/test.sh soak       the long virtual mesh scenarios, which "all tiers" leaves out
 set -u
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -101,16 +102,20 @@ tier_mips() {
 
 tier_fuzz() { scripts/fuzz.sh; }
 
-# The virtual mesh: the programs on simulated nodes in a QEMU machine (scripts/vm, tests/vm).
-tier_vm() {
+# The virtual mesh: the programs on simulated nodes in a QEMU machine (scripts/vm, tests/vm);
+# the scenarios of the named tier (tests/vm/run.py --tier).
+vm_scenarios() {  # vm_scenarios tier
   if ! need_packages "${VM_PACKAGES[@]}"; then
-    echo "vm tier: QEMU and its helpers (${VM_PACKAGES[*]}) cannot be installed here: skipped"; return 77
+    echo "$1 tier: QEMU and its helpers (${VM_PACKAGES[*]}) cannot be installed here: skipped"; return 77
   fi
   /usr/bin/python3 tests/vm/test_dashboard.py || return 1
   local why
-  if ! why=$(vm_can_run); then echo "vm tier: $why: skipped"; return 77; fi
-  vm_stage && scripts/vm/build-image.sh && /usr/bin/python3 tests/vm/run.py --jobs "$(jobs)"
+  if ! why=$(vm_can_run); then echo "$1 tier: $why: skipped"; return 77; fi
+  vm_stage && scripts/vm/build-image.sh && /usr/bin/python3 tests/vm/run.py --jobs "$(jobs)" --tier "$1"
 }
+
+tier_vm() { vm_scenarios vm; }
+tier_soak() { vm_scenarios soak; }
 
 all_tiers=(build unit probe program sanitizers mips fuzz vm)
 wanted=("$@")
