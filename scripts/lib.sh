@@ -25,10 +25,13 @@ FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 jobs() { nproc 2>/dev/null || echo 2; }
 
-# unpack_source PACKAGE WORK: `apt-get source PACKAGE` unpacked in the new
-# empty folder WORK; prints the unpacked source folder.
+# unpack_source PACKAGE CACHE: for a cache being rebuilt: removes CACHE and
+# unpacks `apt-get source PACKAGE` in the new empty folder CACHE-src; prints
+# the unpacked source folder.
 unpack_source() {
-  local pkg=$1 work=$2 src
+  local pkg=$1 work=$2-src src
+  rm -rf "$work" "$2" && mkdir -p "$work" || return 1
+  echo "== apt-get source $pkg" >&2
   (cd "$work" && apt-get source -q "$pkg" >source.log 2>&1) || { cat "$work/source.log" >&2; return 1; }
   src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name "$pkg-*" | head -n 1)
   [ -n "$src" ] || { echo "apt-get source gave no $pkg folder" >&2; return 1; }

@@ -118,11 +118,8 @@ build_musl() {  # build_musl arch cache
     echo "== musl ($arch): cached in $cache ($(head -n 1 "$cache/version"))"
     return 0
   fi
-  local work=$cache-src t0=$SECONDS
-  rm -rf "$work" "$cache" && mkdir -p "$work" || return 1
-  echo "== musl ($arch): apt-get source musl ($version)"
-  local src
-  src=$(unpack_source musl "$work") || return 1
+  local work=$cache-src t0=$SECONDS src
+  src=$(unpack_source musl "$cache") || return 1
   echo "== musl ($arch): building $(basename "$src") with $cc"
   (
     cd "$src" || exit 1

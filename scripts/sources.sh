@@ -136,11 +136,8 @@ build_libnl() {
     ldflags=$(musl_ldflags "$musl") && libs=$(musl_libs "$arch" "$musl") || return 1
   fi
   ensure_source_index || return 1
-  local work=$cache-src
-  rm -rf "$work" "$cache" && mkdir -p "$work" || return 1
-  echo "== libnl: apt-get source libnl3"
-  local src
-  src=$(unpack_source libnl3 "$work") || return 1
+  local work=$cache-src src
+  src=$(unpack_source libnl3 "$cache") || return 1
   echo "== libnl: building libnl-3 and libnl-genl-3 for $host ($(basename "$src")${musl:+, against musl})"
   (
     cd "$src" || exit 1
