@@ -48,7 +48,7 @@ def run(mesh):
     checkin(mesh, "the restarted controller's check-in", killed, PERIOD + 60, lambda f: f.get("RR") == "1")
     done = mesh.wait_node(1, "the portal merged and the reboot scheduled",
                           "grep -qx HS_UAMPORT=4990 /etc/chilli/defaults && grep -q do_reboot /etc/crontabs/root && "
-                          + FILES, PERIOD + 60, interval=3)
+                          "{ %s; }" % FILES, PERIOD + 60, interval=3)
     defaults, crontab = done.split("@\n", 1)
     expect(defaults == MERGED, "the merged portal settings: %r" % defaults)
     expect("chilli: start" in mesh.events(1), "the portal started: %s" % mesh.events(1))
