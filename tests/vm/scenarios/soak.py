@@ -12,11 +12,12 @@ SAMPLE_EVERY = 300
 CHANGE_EVERY = 200  # about every third check-in
 # Each daemon's resident memory (kB) and open descriptors, and the node's processes.
 # A daemon running a command has a child of its name for a moment: the
-# daemon is the oldest process of the name.
+# daemon is the oldest process of the name. The processes are counted by
+# their names alone: one that ends while it is counted cannot make an error.
 SAMPLE = ("for p in %s; do pid=$(pidof $p | tr ' ' '\\n' | sort -n | head -n 1); "
           "[ -n \"$pid\" ] || { echo \"$p - - -\"; continue; }; "
           "echo \"$p $pid $(awk '/^VmRSS/ { print $2 }' /proc/$pid/status) $(ls /proc/$pid/fd | wc -l)\"; done; "
-          "echo \"processes $(ls -d /proc/[0-9]* | wc -l)\"" % " ".join(DAEMONS))
+          "echo \"processes $(echo /proc/[0-9]* | wc -w)\"" % " ".join(DAEMONS))
 
 
 def config(turn):
