@@ -40,13 +40,15 @@ def gateway_address(line):
 class Mesh:
     """The virtual machine, its nodes and the dashboard's records."""
 
-    def __init__(self, workdir, dashboard_out=None, radios=4):
+    def __init__(self, workdir, dashboard_out=None, radios=4, memory_mb=768):
         self.workdir = workdir
         self.state = os.path.join(workdir, "dashboard")
         os.makedirs(self.state, exist_ok=True)
         self.log = dashboard_out or open(os.path.join(workdir, "dashboard.log"), "a")
         self.server = dashboard.serve(self.state, out=self.log)
-        self.vm = vmctl.Vm(os.path.join(workdir, "vm"), self.server.server_address[1], radios=radios)
+        self.radios = radios
+        self.vm = vmctl.Vm(os.path.join(workdir, "vm"), self.server.server_address[1], radios=radios,
+                           memory_mb=memory_mb)
         self.event_seen = {}
         self.phases = []  # (name, start time): the parts of a scenario, for its report
         self.measures = []  # figures a scenario measured, for its report
@@ -66,6 +68,25 @@ class Mesh:
         no blanks) is set and committed before it boots."""
         self.vm.check("NODE_UCI=%s /lib/vm/node.sh create %d %s %s" % (
             vmctl.shell_quote(" ".join(uci)), n, "cable" if cable else "", " ".join(programs)))
+
+    def reboot(self, n):
+        """What the router does on a reboot request, which its stand-in only records."""
+        self.vm.check("/lib/vm/node.sh reboot %d" % n)
+
+    def radio(self, who):
+        """The radio of node n, or of station S given as ("station", S) (station.sh counts from the last)."""
+        return self.radios - who[1] if isinstance(who, tuple) else who - 1
+
+    def topology(self, links):
+        """Only the pairs in links hear each other; frames between any other two
+        radios are not delivered. Each link is one bit of mac80211_hwsim's radio
+        groups: two radios hear each other when their groups share a bit."""
+        groups = {}
+        for bit, pair in enumerate(links):
+            for who in pair:
+                groups[self.radio(who)] = groups.get(self.radio(who), 0) | 1 << bit
+        self.vm.check("; ".join("echo 0x%x > /sys/kernel/debug/ieee80211/phy%d/hwsim/group"
+                                % (groups.get(phy, 0), phy) for phy in range(self.radios)))
 
     def sh(self, n, script, timeout=120):
         """Runs a script in node n: (exit status, output)."""

@@ -6,7 +6,8 @@ Ends with "N passed, N failed"; exit status 0 when all passed.
     run.py [--jobs N] [--list] [--tier vm|soak] [scenario...]
 
 A scenario is a module in scenarios/ with a TIME_LIMIT (seconds), a one-line
-docstring and run(mesh), which raises on failure (mesh: scripts/vm/mesh.py).
+docstring and run(mesh), which raises on failure (mesh: scripts/vm/mesh.py);
+RADIOS, when it has one, is the number of simulated radios (4 otherwise).
 Without names, the scenarios of the tier run: those whose TIER is that
 tier's name ("vm" when a module names none; "soak" for the long ones that
 the default test command leaves out).
@@ -72,7 +73,7 @@ def run_one(name, workroot):
     shutil.rmtree(workdir, ignore_errors=True)
     os.makedirs(workdir)
     t0 = time.time()
-    mesh = meshlib.Mesh(workdir)
+    mesh = meshlib.Mesh(workdir, radios=getattr(module, "RADIOS", 4))
     expired = threading.Event()
 
     def expire():

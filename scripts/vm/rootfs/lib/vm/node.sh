@@ -13,6 +13,9 @@
 #                                           scripts see the uplink's ifup or ifdown
 #   node.sh uplink N ifup|ifdown            the package's hotplug scripts see the uplink's event,
 #                                           whether the node has them installed or not
+#   node.sh reboot N                        what the router does after a reboot request: every
+#                                           process ends, /tmp and /var start empty, /etc (the
+#                                           flash) stays, the radio comes back and init runs again
 #   node.sh destroy N
 #   node.sh pid N                           the node's init, as seen from outside
 . /etc/vm/build
@@ -48,11 +51,13 @@ create() {
   [ -n "${NODE_UCI:-}" ] && UCI_CONFIG_DIR=$dir/etc/config UCI_SAVE_DIR=$dir/tmp/.uci uci commit
   : > "$dir/var/log/vm-events"
 
-  ip link add "n$n-eth" type veth peer name "n$n-eth0"
-  ip link set "n$n-eth0" address "$(printf '02:4e:00:00:%02x:e0' "$n")"
-  ip link set "n$n-eth" master inet0
-  [ $cable = 1 ] && ip link set "n$n-eth" up
+  make_cable $cable
+  boot
+  echo "node $n: init $(node_pid), radio $phy, cable $( [ $cable = 1 ] && echo in || echo out)"
+}
 
+# Starts the node's init in new namespaces and hands it the radio and its end of the cable.
+boot() {
   unshare -f -p -m -n -u -i --mount-proc --propagation private /lib/vm/node-init.sh "$n" \
     < /dev/null > "$dir/var/log/init.log" 2>&1 &
   upid=$!
@@ -67,7 +72,38 @@ create() {
   iw phy "$phy" set netns "$child"
   ip link set "n$n-eth0" netns "$child"
   nsenter -t "$child" -n ip link set "n$n-eth0" name eth0
-  echo "node $n: init $child, radio $phy, cable $( [ $cable = 1 ] && echo in || echo out)"
+}
+
+# The node's cable: a veth pair, nN-eth on the uplink bridge, plugged in when $1 is 1.
+make_cable() {
+  ip link del "n$n-eth" 2>/dev/null
+  ip link add "n$n-eth" type veth peer name "n$n-eth0"
+  ip link set "n$n-eth0" address "$(printf '02:4e:00:00:%02x:e0' "$n")"
+  ip link set "n$n-eth" master inet0
+  [ "$1" = 1 ] && ip link set "n$n-eth" up
+  return 0
+}
+
+# The node's namespaces end with its init; the radio returns to the machine's
+# namespace and the cable's end is made anew (a veth end dies with its namespace).
+reboot_node() {
+  pid=$(node_pid) || { echo "no node $n" >&2; exit 1; }
+  phy=phy$((n - 1))
+  cable=0
+  ip link show "n$n-eth" 2>/dev/null | grep -q '[<,]UP[,>]' && cable=1
+  kill -9 "$pid"
+  i=0
+  while { [ ! -e "/sys/class/ieee80211/$phy" ] || ip link show "n$n-eth" >/dev/null 2>&1; } && [ $i -lt 200 ]; do
+    sleep 0.05; i=$((i + 1))
+  done
+  [ -e "/sys/class/ieee80211/$phy" ] || { echo "node $n: radio $phy did not come back" >&2; exit 1; }
+  mv "$dir/var/log/vm-events" /run/vm/events$n  # the scenario's record of the node goes on
+  rm -rf "$dir/tmp" "$dir/var"
+  mkdir -p "$dir/tmp" "$dir/var/run" "$dir/var/log"
+  mv /run/vm/events$n "$dir/var/log/vm-events"
+  make_cable $cable
+  boot
+  echo "node $n: rebooted, init $(node_pid)"
 }
 
 # The package's files in the node's /etc: the image's own configuration
@@ -114,6 +150,7 @@ case $cmd in
     uplink_event "$( [ "$cmd" = plug ] && echo ifup || echo ifdown)" ;;
   uplink) uplink_event "${1:-ifup}" /lib/vm/package/etc/hotplug.d/iface ;;
   pid) node_pid ;;
+  reboot) reboot_node "$@" ;;
   destroy)
     pid=$(node_pid) || true
     [ -n "$pid" ] && kill -9 "$pid"
