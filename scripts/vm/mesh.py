@@ -40,15 +40,14 @@ def gateway_address(line):
 class Mesh:
     """The virtual machine, its nodes and the dashboard's records."""
 
-    def __init__(self, workdir, dashboard_out=None, radios=4, memory_mb=768):
+    def __init__(self, workdir, dashboard_out=None, radios=4):
         self.workdir = workdir
         self.state = os.path.join(workdir, "dashboard")
         os.makedirs(self.state, exist_ok=True)
         self.log = dashboard_out or open(os.path.join(workdir, "dashboard.log"), "a")
         self.server = dashboard.serve(self.state, out=self.log)
         self.radios = radios
-        self.vm = vmctl.Vm(os.path.join(workdir, "vm"), self.server.server_address[1], radios=radios,
-                           memory_mb=memory_mb)
+        self.vm = vmctl.Vm(os.path.join(workdir, "vm"), self.server.server_address[1], radios=radios)
         self.event_seen = {}
         self.phases = []  # (name, start time): the parts of a scenario, for its report
         self.measures = []  # figures a scenario measured, for its report
