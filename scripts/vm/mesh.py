@@ -30,6 +30,12 @@ def expect(condition, message):
         raise ScenarioFailure(message)
 
 
+def node_mac(n, last="E0"):
+    """A MAC address the image gives node n (E0 its cable, the node's id in
+    the check-ins; 10 its mesh0), upper case as the check-ins carry it."""
+    return "02:4E:00:00:%02X:%s" % (n, last)
+
+
 def gateway_address(line):
     """The gateway's address in a line of the batman-adv gateway table: the
     first field, or the second behind the mark of the selected gateway."""

@@ -2,7 +2,7 @@
 import re
 import time
 
-from mesh import expect
+from mesh import expect, node_mac as mac
 
 TIME_LIMIT = 2700
 TIER = "soak"
@@ -16,12 +16,8 @@ DISTANCE = {2: 1, 3: 2, 4: 3, 5: 2}  # batman-adv hops to the gateway, node 1
 SSID = "Chain-Guest"
 
 
-def mac(n):
-    return "02:4E:00:00:%02X:E0" % n
-
-
 def mesh0(n):
-    return "02:4E:00:00:%02X:10" % n
+    return mac(n, "10")
 
 
 def neighbours(n):

@@ -1,7 +1,7 @@
 """two gateways, one pulled: the mesh checks in through the other; the last gateway lost and back: the repeaters rejoin"""
 import time
 
-from mesh import expect
+from mesh import expect, node_mac as mac
 
 TIME_LIMIT = 3000
 TIER = "soak"
@@ -12,12 +12,8 @@ SEARCH = ("[ ! -e /var/run/udhcpc-br-meship.pid ] && pidof lonely && "
           "for p in $(pidof udhcpc); do ! grep -q br-meship /proc/$p/cmdline || exit 1; done")
 
 
-def mac(n):
-    return "02:4E:00:00:%02X:E0" % n
-
-
 def mesh0(n):
-    return "02:4e:00:00:%02x:10" % n
+    return mac(n, "10").lower()  # as batctl prints it
 
 
 def first_checkins(mesh, nodes, after, role, timeout):

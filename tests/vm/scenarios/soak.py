@@ -1,4 +1,4 @@
-"""the two-node mesh for an hour, the configuration changing: memory, descriptors, processes flat"""
+"""the two-node mesh for an hour, the configuration changing: the same daemons, memory, descriptors, processes flat"""
 import os
 import time
 
@@ -43,6 +43,9 @@ def report(mesh, n, samples):
         fds = [s[0][d][2] for s in samples]
         mesh.measure("node %d %-20s rss kB first %d last %d largest %d; descriptors first %d last %d largest %d"
                      % (n, d, rss[0], rss[-1], max(rss), fds[0], fds[-1], max(fds)))
+        pids = sorted({s[0][d][0] for s in samples}, key=int)
+        # a daemon started anew would begin its figures afresh and hide a leak
+        expect(len(pids) == 1, "node %d %s ran as several processes in turn: pids %s" % (n, d, pids))
         expect(rss[-1] <= rss[0] + 128, "node %d %s grew from %d to %d kB" % (n, d, rss[0], rss[-1]))
         expect(max(fds) <= fds[0] + 2 and fds[-1] <= fds[0] + 1, "node %d %s descriptors %s" % (n, d, fds))
     procs = [s[1] for s in samples]
