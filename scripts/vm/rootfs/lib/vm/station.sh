@@ -51,9 +51,17 @@ leave() {
   pid=$(station_pid) || true
   [ -f "/run/vm/wpa-station$s.pid" ] && kill "$(cat "/run/vm/wpa-station$s.pid")" 2>/dev/null
   rm -f "/run/vm/wpa-station$s.pid"
-  # ending the namespace hands the radio back
+  # ending the namespace hands the radio back, but only once the kernel has
+  # taken the namespace down, which it does later: a join right after would
+  # not find the radio
   [ -n "$pid" ] && kill "$pid"
   rm -f "$pidfile"
+  tries=0
+  while [ ! -e "/sys/class/ieee80211/$phy" ]; do
+    tries=$((tries + 1))
+    [ "$tries" -le 300 ] || { echo "radio $phy did not come back within 30 s" >&2; exit 1; }
+    sleep 0.1
+  done
   echo "station $s: left"
 }
 
