@@ -51,7 +51,8 @@ TEST_F(CheckinFault, DashboardClosingMidReplyGetsOnlyItsWholeLinesApplied) {
   // The whole body's length: a cut at the end of a base64 group ("public.ssid
   // Lobby-Gu" after 76 characters) is a proper encoding, which only the
   // announced length tells from a whole one.
-  const std::string announcing = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(3 + encoded.size()) + "\r\n\r\n";
+  const std::string announcing =
+      "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(3 + encoded.size()) + "\r\n\r\n";
   const std::vector<Case> cases = {
       {encoded.size() - 3, first_line + "radio0.channel 11\n", {"uci set wireless.radio0.channel=11"}},
       {encoded.size() - 9, first_line + "radio0.channel 11\n", {"uci set wireless.radio0.channel=11"}},

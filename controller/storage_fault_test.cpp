@@ -154,8 +154,7 @@ TEST_F(StorageFault, ThePortalConfigurationAndItsNewSettingsStay) {
 
 TEST_F(StorageFault, WhatCouldNotBeWrittenWholeIsNotActedOn) {
   const std::string resolv = "nameserver 192.168.1.1";
-  const std::string reply =
-      "#@#config chilli\nenable 1\nHS_DNS1 10.3.48.1\n#@#config management\nrootpwd n3w-r00t\n";
+  const std::string reply = "#@#config chilli\nenable 1\nHS_DNS1 10.3.48.1\n#@#config management\nrootpwd n3w-r00t\n";
   for (Storage s : {Storage::kFull, Storage::kReadOnly}) {
     SCOPED_TRACE(name_of(s));
     fake.commands.clear();

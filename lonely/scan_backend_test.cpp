@@ -15,7 +15,10 @@
 namespace {
 
 std::vector<std::string> g_steps;
-void note(const char* step, const char* ifname) { g_steps.push_back(std::string(step) + " " + ifname); }
+int note(const char* step, const char* ifname, int result = 1) {
+  g_steps.push_back(std::string(step) + " " + ifname);
+  return result;
+}
 
 bool nl80211_present() {
   nl_sock* s = nl_socket_alloc();
@@ -72,30 +75,13 @@ TEST_F(NoWifiKernel, AnInterfaceNamedLikeItsRadioIsScannedOnce) {
 // mesh0 comes back up, its radio's daemon hears of it, and only then does
 // the temporary interface go.
 TEST(ScanBeside, ATemporaryInterfaceThatCannotComeUp) {
-  const ScanSteps steps = {
-      [](const char* i) -> const char* {
-        note("create", i);
-        return "tmp.mesh0";
-      },
-      [](const char* i) {
-        note("mac", i);
-        return 1;
-      },
-      [](const char* i) {
-        note("up", i);
-        return strcmp(i, "tmp.mesh0") == 0 ? 0 : 1;
-      },
-      [](const char* i) {
-        note("down", i);
-        return 1;
-      },
-      [](const char* i, ScanCursor&) {
-        note("scan", i);
-        return 0;
-      },
-      [](const char* i) { note("hup", i); },
-      [](const char* i) { note("delete", i); },
-  };
+  const ScanSteps steps = {[](const char* i) -> const char* { return note("create", i) ? "tmp.mesh0" : nullptr; },
+                           [](const char* i) { return note("mac", i); },
+                           [](const char* i) { return note("up", i, strcmp(i, "tmp.mesh0") != 0); },
+                           [](const char* i) { return note("down", i); },
+                           [](const char* i, ScanCursor&) { return note("scan", i, 0); },
+                           [](const char* i) { note("hup", i); },
+                           [](const char* i) { note("delete", i); }};
   alignas(scan_entry) char buf[sizeof(scan_entry)];
   ScanCursor out(buf, sizeof(buf));
   scan_beside("mesh0", out, steps);

@@ -119,8 +119,7 @@ TEST_F(ScanInterface, AGenericNetlinkExchangeEndsAfter5sOrAtAReceiveError) {
   sockaddr_nl to{};
   to.nl_family = AF_NETLINK;
   to.nl_pid = nl_socket_get_local_port(sock);
-  ASSERT_GE(sendto(peer, stale.header(), stale.header()->nlmsg_len, 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)),
-            0)
+  ASSERT_GE(sendto(peer, stale.header(), stale.header()->nlmsg_len, 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)), 0)
       << strerror(errno);
   exchange(-NLE_SEQ_MISMATCH, std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
   close(peer);

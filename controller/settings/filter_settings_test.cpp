@@ -76,8 +76,10 @@ TEST_F(Filter, BadSideAddressStillFormsTheRuleWithPrefixOne) {
   fake.uci["dhcp.priv.netmask"] = "0.0.0.0";
   fake.uci.erase("dhcp.pub.ipaddr");
   apply_lan_block(1);
-  EXPECT_EQ((Lines{"iptables -D FORWARD -s /1 -d 192.168.1.0/24 -j DROP", "iptables -A FORWARD -s /1 -d 192.168.1.0/24 -j DROP",
-                   "iptables -D FORWARD -s /1 -d 192.168.1.0/24 -j DROP", "iptables -A FORWARD -s /1 -d 192.168.1.0/24 -j DROP"}),
+  EXPECT_EQ((Lines{"iptables -D FORWARD -s /1 -d 192.168.1.0/24 -j DROP",
+                   "iptables -A FORWARD -s /1 -d 192.168.1.0/24 -j DROP",
+                   "iptables -D FORWARD -s /1 -d 192.168.1.0/24 -j DROP",
+                   "iptables -A FORWARD -s /1 -d 192.168.1.0/24 -j DROP"}),
             runs());
   EXPECT_EQ(
       " is not a valid IP address\n is not a valid IP address\n"
@@ -178,12 +180,27 @@ TEST_F(Filter, ServicesBlockOnceAndUnblockOnlyWhatTheyBlocked) {
   const Case cases[] = {
       {"ftp", "2", "FTP:2\n", {}},  // neither 0 nor 1: stored, no rule
       {"ftp", "0", "FTP:0\n", {}},
-      {"ssh", "1", "SSH:1\n", {"iptables -D INPUT -p tcp --dport 22 -j DROP", "iptables -I INPUT -p tcp --dport 22 -j DROP"}},
+      {"ssh",
+       "1",
+       "SSH:1\n",
+       {"iptables -D INPUT -p tcp --dport 22 -j DROP", "iptables -I INPUT -p tcp --dport 22 -j DROP"}},
       {"SSH", "1", "SSH:1\n", {}},
-      {"smtp", "1", "SMTP:1\n", {"iptables -D FORWARD -p tcp --dport 25 -j DROP", "iptables -I FORWARD -p tcp --dport 25 -j DROP"}},
-      {"pop", "1", "POP:1\n", {"iptables -D FORWARD -p tcp --dport 110 -j DROP", "iptables -I FORWARD -p tcp --dport 110 -j DROP"}},
-      {"imap", "1", "IMAP:1\n", {"iptables -D FORWARD -p tcp --dport 143 -j DROP", "iptables -I FORWARD -p tcp --dport 143 -j DROP"}},
-      {"ftp", "1", "FTP:1\n", {"iptables -D FORWARD -p tcp --dport 21 -j DROP", "iptables -I FORWARD -p tcp --dport 21 -j DROP"}},
+      {"smtp",
+       "1",
+       "SMTP:1\n",
+       {"iptables -D FORWARD -p tcp --dport 25 -j DROP", "iptables -I FORWARD -p tcp --dport 25 -j DROP"}},
+      {"pop",
+       "1",
+       "POP:1\n",
+       {"iptables -D FORWARD -p tcp --dport 110 -j DROP", "iptables -I FORWARD -p tcp --dport 110 -j DROP"}},
+      {"imap",
+       "1",
+       "IMAP:1\n",
+       {"iptables -D FORWARD -p tcp --dport 143 -j DROP", "iptables -I FORWARD -p tcp --dport 143 -j DROP"}},
+      {"ftp",
+       "1",
+       "FTP:1\n",
+       {"iptables -D FORWARD -p tcp --dport 21 -j DROP", "iptables -I FORWARD -p tcp --dport 21 -j DROP"}},
       {"ftp", "0", "FTP:0\n", {"iptables -D FORWARD -p tcp --dport 21 -j DROP"}},
       {"smtp", "0", "SMTP:0\n", {"iptables -D FORWARD -p tcp --dport 25 -j DROP"}},
       {"pop", "0", "POP:0\n", {"iptables -D FORWARD -p tcp --dport 110 -j DROP"}},
@@ -192,7 +209,10 @@ TEST_F(Filter, ServicesBlockOnceAndUnblockOnlyWhatTheyBlocked) {
       {"telnet", "1", "Services:BadOptions\n", {}},
       {"syslog", "1", "SSH:1\n", {}},  // a later group's code 1 is ssh's
       {"version", "0", "SMTP:0\n", {}},
-      {"sum", "1", "POP:1\n", {"iptables -D FORWARD -p tcp --dport 110 -j DROP", "iptables -I FORWARD -p tcp --dport 110 -j DROP"}},
+      {"sum",
+       "1",
+       "POP:1\n",
+       {"iptables -D FORWARD -p tcp --dport 110 -j DROP", "iptables -I FORWARD -p tcp --dport 110 -j DROP"}},
       {"path", "1", "IMAP:1\n", {}},
   };
   for (const Case& c : cases) {
