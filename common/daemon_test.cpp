@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -133,6 +136,37 @@ TEST_F(DaemonFrame, QuitExitsZeroAndSegvExitsOneBothLeavingThePidFile) {
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(1, WEXITSTATUS(status));
   EXPECT_TRUE(exists(pid_file));
+}
+
+TEST_F(DaemonFrame, PidFileThatCannotBeWrittenEndsTheDaemonAndGoesWithStatusOne) {
+  int out[2];
+  ASSERT_EQ(0, pipe(out));
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    // No byte fits in any file: the pid's write fails (EFBIG, SIGXFSZ ignored).
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit none = {0, 0};
+    setrlimit(RLIMIT_FSIZE, &none);
+    execl(TEST_DAEMON, "test_daemon", pid_file.c_str(), "sleep", marker.c_str(), nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  std::string printed;
+  char buf[64];
+  for (ssize_t n; (n = read(out[0], buf, sizeof(buf))) > 0;) printed.append(buf, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(1, WEXITSTATUS(status));
+  EXPECT_FALSE(exists(pid_file));
+  // The daemon it had started is gone with it.
+  ASSERT_EQ(0u, printed.rfind("Child process created: ", 0)) << printed;
+  pid_t child = atoi(printed.c_str() + 23);
+  ASSERT_GT(child, 0);
+  EXPECT_EQ(-1, kill(child, 0));
+  EXPECT_EQ(ESRCH, errno);
 }
 
 TEST_F(DaemonFrame, TermEndsEveryKindOfWaitWithinASecond) {

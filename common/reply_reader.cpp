@@ -2,10 +2,12 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "common/host.h"
@@ -37,6 +39,38 @@ const char* reply_payload(const char* reply, size_t len) {
   size_t at = static_cast<size_t>(hash - reply);
   if (text_len - at < 3 || hash[1] != '@' || hash[2] != '#') return nullptr;
   return hash + 3;
+}
+
+bool http_head(const char* reply, size_t len, size_t* head_len, long long* announced) {
+  size_t n = strnlen(reply, len);
+  const char* end = static_cast<const char*>(memmem(reply, n, "\r\n\r\n", 4));
+  size_t end_len = 4;
+  if (!end) {
+    end = static_cast<const char*>(memmem(reply, n, "\n\n", 2));
+    end_len = 2;
+  }
+  if (!end) return false;
+  *head_len = static_cast<size_t>(end - reply) + end_len;
+  *announced = -1;
+  if (strncmp(reply, "HTTP/", 5) != 0) return true;
+  // Only the head announces: a body line "Content-Length: 40" does not.
+  const char* head_end = reply + *head_len;
+  for (const char* line = strchr(reply, '\n'); line; line = strchr(line, '\n')) {
+    if (++line >= head_end) break;
+    if (strncasecmp(line, "Content-Length:", 15) != 0) continue;
+    char* digits_end = nullptr;
+    long long v = strtoll(line + 15, &digits_end, 10);
+    if (digits_end != line + 15 && v >= 0) *announced = v;
+    break;
+  }
+  return true;
+}
+
+bool reply_cut_short(const char* reply, size_t len) {
+  size_t head_len = 0;
+  long long announced = -1;
+  if (!http_head(reply, len, &head_len, &announced) || announced < 0) return false;
+  return len - head_len < static_cast<unsigned long long>(announced);
 }
 
 void strip_final_line_end(char* text) {

@@ -16,6 +16,13 @@ ssize_t recv_piece(int sock, char* buf, size_t len);
 // first len bytes starts that marker, else nullptr (a "#@#" further on does
 // not count). Never looks past len bytes or a terminator.
 const char* reply_payload(const char* reply, size_t len);
+// Whether the first len bytes of reply (read as text) hold a whole HTTP head:
+// false while its empty line has not come. *head_len takes the head's length
+// with its empty line, *announced the body length of its Content-Length, or
+// -1 when it is no HTTP head or announces none.
+bool http_head(const char* reply, size_t len, size_t* head_len, long long* announced);
+// True when the reply's head announced more body bytes than the len bytes hold.
+bool reply_cut_short(const char* reply, size_t len);
 // Removes a final "\n" and, only then, a "\r" that has become the last character.
 void strip_final_line_end(char* text);
 

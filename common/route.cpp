@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/atomic_file.h"
 #include "common/host.h"
 #include "common/kernel.h"
 #include "common/output.h"
@@ -132,5 +133,6 @@ void set_nameserver() {
   if (profile().gateway_log) log_printf(LOG_DEBUG, "Gateway : %s", gw.c_str());
   FixedText<64> line;
   line.format("nameserver %s", gw.c_str());
-  host_write_file("/tmp/resolv.conf.auto", line);
+  // Read by the resolver at any time: never empty, never half written.
+  replace_file_text("/tmp/resolv.conf.auto", line);
 }

@@ -2,14 +2,18 @@
 // loopback; names resolve through the fake host.
 #include "common/transport.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -282,4 +286,32 @@ TEST_F(Transport, ALargeRequestIsSentWhole) {
   EXPECT_EQ(static_cast<ssize_t>(request.size()), send_request(sock, request.data(), request.size()));
   EXPECT_EQ(request, server.request(0, Millis(10000)));
   close(sock);
+}
+
+TEST_F(Transport, ASendThatFindsNoRoomGivesUpAfterOneReplyWait) {
+  EXPECT_EQ(30, DashboardLink{}.reply_timeout);  // on the node
+  // A peer that never reads: once the buffers on both sides are full,
+  // nothing moves.
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(at);
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof(at)));
+  ASSERT_EQ(0, listen(listener, 1));
+  ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&at), &len));
+  int sock = connect_to(kLonelyConnect, "dash.test", nullptr, ntohs(at.sin_port));
+  ASSERT_GE(sock, 0);
+  dashboard_link().reply_timeout = 1;
+  std::string request(32 << 20, 'x');
+  auto t0 = std::chrono::steady_clock::now();
+  errno = 0;
+  EXPECT_EQ(-1, send_request(sock, request.data(), request.size()));
+  EXPECT_EQ(EAGAIN, errno);
+  auto waited = std::chrono::steady_clock::now() - t0;
+  EXPECT_GE(waited, std::chrono::milliseconds(900));
+  EXPECT_LT(waited, std::chrono::seconds(4));
+  dashboard_link().reply_timeout = 30;
+  close(sock);
+  close(listener);
 }

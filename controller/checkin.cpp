@@ -70,7 +70,9 @@ int exchange_report(int sock, const DashboardConfig& dashboard, const DeviceIden
 // A reply cut short, by a dashboard that closed in the middle of it or by
 // the end of the reply area, may end inside a line, whose value would be
 // applied cut (an SSID or a key shortened, channel 11 taken as 1): its
-// unfinished last line is dropped, the whole lines before it are kept.
+// unfinished last line is dropped, the whole lines before it are kept. A cut
+// at the end of a base64 group leaves a proper encoding: only a head that
+// announced more tells it.
 void drop_unfinished_line(ConfigText& text) {
   char* end = strrchr(text.data(), '\n');
   size_t keep = end ? static_cast<size_t>(end - text.data()) + 1 : 0;
@@ -88,7 +90,7 @@ void apply_reply(const ReplyText& reply, size_t len, NodeConfig& config) {
   if (payload) {
     b64_decode(payload, text);
     bool area_full = len + 1 >= ReplyText::capacity();
-    if (area_full || !b64_complete(payload)) drop_unfinished_line(text);
+    if (area_full || !b64_complete(payload) || reply_cut_short(reply, len)) drop_unfinished_line(text);
   }
   if (replace_file_text(kReceivedFile, text) != 0) {
     out_line("Unable to open  Kestrel received file");

@@ -45,11 +45,18 @@ TEST_F(CheckinFault, DashboardClosingMidReplyGetsOnlyItsWholeLinesApplied) {
     size_t cut;  // characters of the encoding that arrived
     std::string received;
     std::vector<std::string> sets;
+    std::string head = kHead;
   };
   const std::string first_line = "#@#config wireless\n";
+  // The whole body's length: a cut at the end of a base64 group ("public.ssid
+  // Lobby-Gu" after 76 characters) is a proper encoding, which only the
+  // announced length tells from a whole one.
+  const std::string announcing =
+      "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(3 + encoded.size()) + "\r\n\r\n";
   const std::vector<Case> cases = {
       {encoded.size() - 3, first_line + "radio0.channel 11\n", {"uci set wireless.radio0.channel=11"}},
       {encoded.size() - 9, first_line + "radio0.channel 11\n", {"uci set wireless.radio0.channel=11"}},
+      {76, first_line + "radio0.channel 11\n", {"uci set wireless.radio0.channel=11"}, announcing},
       // "radio0.channel 1" of "11": the line is cut, so nothing of it is applied.
       {encode(first_line + "radio0.channel 1").size() - 1, first_line, {}},
   };
@@ -59,17 +66,18 @@ TEST_F(CheckinFault, DashboardClosingMidReplyGetsOnlyItsWholeLinesApplied) {
     fake.stdout_text.clear();
     node_config().wireless.channel = 6;
     node_config().wireless.pub_ssid.set("Guest");
-    server.script(ServerReply::text(kHead + std::string("#@#") + encoded.substr(0, c.cut)));
+    server.script(ServerReply::text(c.head + "#@#" + encoded.substr(0, c.cut)));
     checkin(0);
     EXPECT_EQ(c.received, fake.read("/tmp/.received"));
     EXPECT_EQ(c.sets, uci_sets());
     EXPECT_TRUE(printed("Reply cut short: its unfinished last line is not applied\n"));
   }
 
-  // A whole reply is applied whole, and says nothing of a cut.
+  // A whole reply, as long as its head says, is applied whole and says
+  // nothing of a cut.
   fake.commands.clear();
   fake.stdout_text.clear();
-  server.script(ServerReply::text(config_reply(kConfig)));
+  server.script(ServerReply::text(announcing + "#@#" + encoded));
   checkin(0);
   EXPECT_EQ(kConfig, fake.read("/tmp/.received"));
   EXPECT_EQ((std::vector<std::string>{"uci set wireless.radio0.channel=11", "uci set wireless.pub.ssid=Lobby-Guest"}),
@@ -150,7 +158,7 @@ TEST_F(CheckinFault, ReplyThatNeverEndsIsBounded) {
   EXPECT_EQ(kConfig, fake.read("/tmp/.received"));
 }
 
-TEST_F(CheckinFault, ScriptDownloadThatNeverEndsStopsAtOneMebibyteAndRunsNothing) {
+TEST_F(CheckinFault, ScriptDownloadStopsBeyondOneMebibyteAndRunsNothingButOneMebibyteRuns) {
   ScriptedServer scripts;
   ASSERT_EQ("", scripts.error());
   ServerReply endless = ServerReply::segments(std::vector<std::string>(40, std::string(32768, '#')), Millis(0));
@@ -165,4 +173,15 @@ TEST_F(CheckinFault, ScriptDownloadThatNeverEndsStopsAtOneMebibyteAndRunsNothing
   EXPECT_FALSE(fake.exists("/tmp/custom.sh"));
   EXPECT_TRUE(printed("Script from scripts.example longer than 1048576 bytes: nothing to run\n"));
   EXPECT_TRUE(std::find(fake.commands.begin(), fake.commands.end(), "sh /tmp/custom.sh") == fake.commands.end());
+
+  // A script of exactly 1 MiB is whole, and runs.
+  const std::string script = "#!/bin/sh\n" + std::string(1048576 - 10, '#');
+  scripts.script(ServerReply::text(kHead + script));
+  size_t run_size = 0;
+  fake.on_command = [&](const std::string& command, std::string&) {
+    if (command == "sh /tmp/custom.sh") run_size = fake.read("/tmp/custom.sh").size();
+    return -1;
+  };
+  EXPECT_EQ(0, run_custom_script(url.c_str()));
+  EXPECT_EQ(script.size(), run_size);
 }

@@ -94,8 +94,18 @@ void strip_line_end(char* line) {
   if (n > 0 && line[n - 1] == '\r') line[--n] = '\0';
 }
 
+// The file is merged into the portal's configuration: one not written whole
+// (a full /tmp) would put a cut line there, so it goes and the portal keeps
+// the configuration it has.
 void close_portal_file(ParseState& s) {
-  if (s.portal_file) fclose(s.portal_file);
+  if (s.portal_file) {
+    bool written = ferror(s.portal_file) == 0;
+    if (fclose(s.portal_file) != 0 || !written) {
+      const char* path = s.open_file == PortalFile::kChilli ? kChilliSettingsFile : kSplashSettingsFile;
+      out_printf("Unable to write %s: the portal keeps its configuration\n", path);
+      host_unlink(path);
+    }
+  }
   s.portal_file = nullptr;
   s.open_file = PortalFile::kNone;
 }

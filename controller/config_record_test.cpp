@@ -125,7 +125,9 @@ TEST_F(ConfigRecord, StartUpLoadReadsUciInOrderWithItsMessages) {
   EXPECT_EQ("none", std::string(c.captive_portal.splash_url));
   EXPECT_EQ("none", std::string(c.firmware.version));
   EXPECT_EQ("", std::string(c.firmware.path));
-  EXPECT_EQ((std::vector<std::string>{"iptables -A FORWARD -s 10.3.48.0/22 -d 192.168.1.0/24 -j DROP",
+  EXPECT_EQ((std::vector<std::string>{"iptables -D FORWARD -s 10.3.48.0/22 -d 192.168.1.0/24 -j DROP",
+                                      "iptables -A FORWARD -s 10.3.48.0/22 -d 192.168.1.0/24 -j DROP",
+                                      "iptables -D FORWARD -s 10.3.52.0/22 -d 192.168.1.0/24 -j DROP",
                                       "iptables -A FORWARD -s 10.3.52.0/22 -d 192.168.1.0/24 -j DROP"}),
             runs());
 }

@@ -106,7 +106,9 @@ TEST_F(ControllerLoop, LanBlockIsTakenUpFromUciBeforeTheIdentityAndTheFirstCheck
       events({"read uci get wireless.priv.encryption", "read uci get node.security", "run iptables",
               "read uci get wireless.pub.isolate", "read uci get node.status.hw"});
   EXPECT_EQ((std::vector<std::string>{"read uci get wireless.priv.encryption", "read uci get node.security.lan_block",
+                                      "run iptables -D FORWARD -s 10.3.48.0/22 -d 192.168.1.0/24 -j DROP",
                                       "run iptables -A FORWARD -s 10.3.48.0/22 -d 192.168.1.0/24 -j DROP",
+                                      "run iptables -D FORWARD -s 10.3.52.0/22 -d 192.168.1.0/24 -j DROP",
                                       "run iptables -A FORWARD -s 10.3.52.0/22 -d 192.168.1.0/24 -j DROP",
                                       "read uci get wireless.pub.isolate", "read uci get node.status.hw"}),
             trace);

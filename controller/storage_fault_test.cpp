@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/route.h"
 #include "common/station_format.h"
 #include "controller/config_parser.h"
 #include "controller/settings/portal.h"
@@ -148,5 +149,30 @@ TEST_F(StorageFault, ThePortalConfigurationAndItsNewSettingsStay) {
       EXPECT_EQ(0, result);  // the merged file cannot be made: nothing merged
       EXPECT_TRUE(printed("Unable to open temporary file!!\n")) << fake.stdout_text;
     }
+  }
+}
+
+TEST_F(StorageFault, WhatCouldNotBeWrittenWholeIsNotActedOn) {
+  const std::string resolv = "nameserver 192.168.1.1";
+  const std::string reply = "#@#config chilli\nenable 1\nHS_DNS1 10.3.48.1\n#@#config management\nrootpwd n3w-r00t\n";
+  for (Storage s : {Storage::kFull, Storage::kReadOnly}) {
+    SCOPED_TRACE(name_of(s));
+    fake.commands.clear();
+    fake.stdout_text.clear();
+    NodeConfig& c = node_config();
+    c.management.root_password.set("s3cret");
+    SmallFolder tmp(fake, "/tmp", s, {{"/tmp/resolv.conf.auto", resolv}, {"/tmp/.received", reply}});
+    ASSERT_TRUE(tmp.ok());
+    parse_config_reply("/tmp/.received", c);
+    // An empty password script ends with 0 without passwd: it never runs.
+    EXPECT_FALSE(ran_or_read("sh /tmp/chgpasswd n3w-r00t"));
+    EXPECT_EQ("s3cret", std::string(c.management.root_password));
+    // No new-settings file is left to be merged into the portal's configuration.
+    EXPECT_FALSE(fake.exists(kChilliSettingsFile));
+    if (s == Storage::kFull) {
+      EXPECT_TRUE(printed("Unable to write /tmp/chilli_config: the portal keeps its configuration\n"));
+    }
+    set_nameserver();
+    EXPECT_EQ(resolv, fake.read("/tmp/resolv.conf.auto"));
   }
 }

@@ -19,27 +19,32 @@ const scan_backend_ops kNl80211Ops = {nl80211_get_scanlist, nl80211_close};
 
 bool starts_with(const char* s, const char* prefix) { return strncmp(s, prefix, strlen(prefix)) == 0; }
 
-// Scans on a temporary interface beside ifname. When the driver cannot run
-// both, ifname goes down for the scan and always comes back up.
-void scan_beside(const char* ifname, ScanCursor& out) {
-  const char* created = scan_iface_create(ifname);
+}  // namespace
+
+const ScanSteps kNodeScanSteps = {scan_iface_create, iwinfo_ifmac,     iwinfo_ifup,      iwinfo_ifdown,
+                                  scan_via_nl80211,  hup_radio_daemon, scan_iface_delete};
+
+void scan_beside(const char* ifname, ScanCursor& out, const ScanSteps& steps) {
+  const char* created = steps.create(ifname);
   if (!created) return;
   IfnameText tmp(created);
-  if (iwinfo_ifmac(tmp)) {
-    if (iwinfo_ifup(tmp)) {
-      scan_via_nl80211(tmp, out);
-      iwinfo_ifdown(tmp);
-    } else if (iwinfo_ifdown(ifname)) {
-      if (iwinfo_ifup(tmp)) {
-        scan_via_nl80211(tmp, out);
-        iwinfo_ifdown(tmp);
+  if (steps.set_mac(tmp)) {
+    if (steps.up(tmp)) {
+      steps.scan(tmp, out);
+      steps.down(tmp);
+    } else if (steps.down(ifname)) {
+      if (steps.up(tmp)) {
+        steps.scan(tmp, out);
+        steps.down(tmp);
       }
-      iwinfo_ifup(ifname);
-      hup_radio_daemon(ifname);
+      steps.up(ifname);
+      steps.hang_up(ifname);
     }
   }
-  scan_iface_delete(tmp);
+  steps.remove(tmp);
 }
+
+namespace {
 
 int scanlist(const char* ifname, ScanCursor& out, bool radio_names) {
   // A radio's name: scan on an interface of that radio, or on one made for

@@ -38,3 +38,20 @@ void iwinfo_finish();
 // Trigger, the bounded wait for the results, and the dump into out: 0 when
 // the scan gave a record, else -1.
 int scan_via_nl80211(const char* ifname, ScanCursor& out);
+
+// The steps of a scan beside an interface, on the node the ones of
+// scan_iface.h and scan_via_nl80211.
+struct ScanSteps {
+  const char* (*create)(const char* ifname);  // the temporary interface's name, or nullptr
+  int (*set_mac)(const char* ifname);         // 1 on success, as the three below
+  int (*up)(const char* ifname);
+  int (*down)(const char* ifname);
+  int (*scan)(const char* ifname, ScanCursor& out);
+  void (*hang_up)(const char* ifname);  // the radio's daemon
+  void (*remove)(const char* ifname);
+};
+extern const ScanSteps kNodeScanSteps;
+// Scans on a temporary interface beside ifname, then deletes it. When the
+// driver cannot run both, ifname goes down for the scan and always comes
+// back up, and its radio's daemon is told to take it up again.
+void scan_beside(const char* ifname, ScanCursor& out, const ScanSteps& steps = kNodeScanSteps);

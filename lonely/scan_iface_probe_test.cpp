@@ -4,6 +4,7 @@
 #include <linux/genetlink.h>
 #include <linux/nl80211.h>
 #include <net/if.h>
+#include <netlink/errno.h>
 #include <netlink/genl/genl.h>
 #include <netlink/socket.h>
 #include <sys/ioctl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -82,5 +84,44 @@ TEST_F(ScanInterface, TheAwaitedEventEndsTheWait) {
   }
   EXPECT_EQ(1, await_genl_command(sock, NL80211_CMD_NEW_SCAN_RESULTS, 5000));
   close(kernel);
+  nl_socket_free(sock);
+}
+
+// A peer in the kernel's place: one that never answers holds an exchange
+// for 5 s at most; an answer that cannot be taken (out of sequence) ends it
+// at once.
+TEST_F(ScanInterface, AGenericNetlinkExchangeEndsAfter5sOrAtAReceiveError) {
+  int peer = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_GENERIC);
+  if (peer < 0) GTEST_SKIP() << "no generic netlink sockets here";
+  sockaddr_nl at{};
+  at.nl_family = AF_NETLINK;
+  socklen_t len = sizeof(at);
+  ASSERT_EQ(0, bind(peer, reinterpret_cast<sockaddr*>(&at), sizeof(at)));
+  ASSERT_EQ(0, getsockname(peer, reinterpret_cast<sockaddr*>(&at), &len));
+  nl_sock* sock = nl_socket_alloc();
+  ASSERT_EQ(0, genl_connect(sock));
+  nl_socket_set_peer_port(sock, at.nl_pid);
+  auto exchange = [&](int expected_error, std::chrono::milliseconds least, std::chrono::milliseconds most) {
+    nl_msg* msg = nlmsg_alloc();
+    genlmsg_put(msg, NL_AUTO_PORT, NL_AUTO_SEQ, GENL_ID_CTRL, 0, 0, CTRL_CMD_GETFAMILY, 0);
+    auto t0 = std::chrono::steady_clock::now();
+    TransactResult r = genl_transact(sock, msg, nl_cb_alloc(NL_CB_DEFAULT), nullptr, nullptr);
+    auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_TRUE(r.sent);
+    EXPECT_EQ(expected_error, r.error);
+    EXPECT_GE(took, least);
+    EXPECT_LT(took, most);
+  };
+  exchange(-ETIMEDOUT, std::chrono::milliseconds(4900), std::chrono::milliseconds(7000));
+
+  NlMessage stale(CTRL_CMD_NEWFAMILY, GENL_ID_CTRL);
+  stale.header()->nlmsg_seq = 0;
+  sockaddr_nl to{};
+  to.nl_family = AF_NETLINK;
+  to.nl_pid = nl_socket_get_local_port(sock);
+  ASSERT_GE(sendto(peer, stale.header(), stale.header()->nlmsg_len, 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)), 0)
+      << strerror(errno);
+  exchange(-NLE_SEQ_MISMATCH, std::chrono::milliseconds(0), std::chrono::milliseconds(1000));
+  close(peer);
   nl_socket_free(sock);
 }

@@ -153,7 +153,7 @@ TEST_F(NodeIdentityTest, UnreachableDashboardGivesMinusOne) {
   EXPECT_TRUE(fake.commands.empty());
 }
 
-TEST_F(NodeIdentityTest, AStoredIdIsKeptWithoutAsking) {
+TEST_F(NodeIdentityTest, AStoredIdIsKeptAndNoMacAsksNothing) {
   ScriptedServer dashboard;
   ASSERT_EQ("", dashboard.error());
   dashboard_link().port = dashboard.port();
@@ -162,4 +162,10 @@ TEST_F(NodeIdentityTest, AStoredIdIsKeptWithoutAsking) {
   EXPECT_EQ((std::vector<std::string>{"uci get node.status.id"}), fake.commands);
   EXPECT_EQ(0u, dashboard.connections());
   EXPECT_EQ("", fake.stdout_text);
+
+  // No id and no eth0 to take the MAC from: the dashboard is not asked.
+  fake.uci.erase("node.status.id");
+  EXPECT_EQ(-1, config_nodeid());
+  EXPECT_EQ(0u, dashboard.connections());
+  EXPECT_EQ("Failed to get the output\nNo MAC address on eth0: node id not requested\n", fake.stdout_text);
 }

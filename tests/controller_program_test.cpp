@@ -109,9 +109,21 @@ void make_stand_ins() {
           "[ \"$1\" = gw ] || exit 1\n"
           "if [ -n \"$2\" ]; then echo \"$2\" > \"$mode\"; else echo \"$(cat \"$mode\") (gw_sel_class: 20)\"; fi\n",
       0755);
-  for (const char* tool : {"udhcpc", "ifconfig", "iptables"}) {
+  for (const char* tool : {"udhcpc", "ifconfig"}) {
     write_file(bin + "/" + tool, "#!/bin/sh\n" + recorder(tool), 0755);
   }
+  // Keeps its rules as iptables does: -D takes out one copy, and fails
+  // when there is none.
+  write_file(bin + "/iptables",
+             "#!/bin/sh\n" + recorder("iptables") + "rules=" + g_dir +
+                 "/rules\nverb=$1; shift\ntouch \"$rules\"\n"
+                 "case \"$verb\" in\n"
+                 "  -I|-A) printf '%s\\n' \"$*\" >> \"$rules\" ;;\n"
+                 "  -D) grep -qxF -- \"$*\" \"$rules\" || exit 1\n"
+                 "      awk -v r=\"$*\" 'd || $0 != r { print; next } { d = 1 }' \"$rules\" > \"$rules.new\"\n"
+                 "      mv \"$rules.new\" \"$rules\" ;;\n"
+                 "esac\n",
+             0755);
 }
 
 class Node : public ::testing::Environment {
@@ -162,15 +174,24 @@ const std::map<std::string, std::string> kNodeSettings = {
     {"dhcp.priv.netmask", "255.255.252.0"},
 };
 
-// lan_block is 1: the LAN block's two rules come first, at start-up.
-const char kLanBlockPublic[] = "iptables -A FORWARD -s 10.3.0.0/22 -d 192.168.10.0/24 -j DROP";
-const char kLanBlockPrivate[] = "iptables -A FORWARD -s 10.3.4.0/22 -d 192.168.10.0/24 -j DROP";
+// lan_block is 1: the LAN block's two rules come first, at start-up, each
+// after the removal of a copy that an earlier controller may have left.
+const char kLanBlockPublic[] = "FORWARD -s 10.3.0.0/22 -d 192.168.10.0/24 -j DROP";
+const char kLanBlockPrivate[] = "FORWARD -s 10.3.4.0/22 -d 192.168.10.0/24 -j DROP";
+const std::vector<std::string> kLanBlockAdds = {
+    std::string("iptables -D ") + kLanBlockPublic, std::string("iptables -A ") + kLanBlockPublic,
+    std::string("iptables -D ") + kLanBlockPrivate, std::string("iptables -A ") + kLanBlockPrivate};
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 class ControllerProgram : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!g_skip_reason.empty()) GTEST_SKIP() << g_skip_reason;
-    sh("rm -f " + g_dir + "/uci/* " + g_dir + "/calls /tmp/.received /tmp/kestrel.pid");
+    sh("rm -f " + g_dir + "/uci/* " + g_dir + "/calls " + g_dir + "/rules /tmp/.received /tmp/kestrel.pid");
     for (const auto& [key, value] : kNodeSettings) set_uci(key, value);
     write_file(g_dir + "/gw_mode", "server\n");
     ASSERT_EQ("", dashboard.error());
@@ -297,9 +318,9 @@ TEST_F(ControllerProgram, ChecksInAndAppliesAWirelessChange) {
   EXPECT_TRUE(std::regex_match(r["uptime"], std::regex("([0-9]+days,)?[0-9]+:[0-5][0-9]:[0-5][0-9]"))) << r["uptime"];
 
   EXPECT_EQ(config, slurp("/tmp/.received"));
-  EXPECT_EQ((std::vector<std::string>{kLanBlockPublic, kLanBlockPrivate, "uci set wireless.radio0.channel=11",
-                                      "uci commit wireless", "/etc/init.d/dnsmasq stop", "/etc/init.d/vlan stop",
-                                      "/etc/init.d/network restart", "/etc/init.d/vlan start"}),
+  EXPECT_EQ((kLanBlockAdds + std::vector<std::string>{"uci set wireless.radio0.channel=11", "uci commit wireless",
+                                                      "/etc/init.d/dnsmasq stop", "/etc/init.d/vlan stop",
+                                                      "/etc/init.d/network restart", "/etc/init.d/vlan start"}),
             changes());
   EXPECT_EQ("11\n", slurp(g_dir + "/uci/wireless.radio0.channel"));
   // The LAN block setting was taken up at start-up, before the first check-in.
@@ -333,10 +354,24 @@ TEST_F(ControllerProgram, RepeaterWithCableTurnsGatewayAndSaysSoInTheNextCheckin
   EXPECT_EQ("G", second["role"]);
   EXPECT_EQ("192.168.10.1", second["lan"]);  // br-lan
   std::vector<std::string> c = changes();
-  ASSERT_GE(c.size(), 6u);
-  EXPECT_EQ((std::vector<std::string>{kLanBlockPublic, kLanBlockPrivate, "batctl gw", "batctl gw server",
-                                      "uci set node.status.mode=gateway", "uci commit node"}),
-            std::vector<std::string>(c.begin(), c.begin() + 6));
+  ASSERT_GE(c.size(), 8u);
+  EXPECT_EQ((kLanBlockAdds + std::vector<std::string>{"batctl gw", "batctl gw server",
+                                                      "uci set node.status.mode=gateway", "uci commit node"}),
+            std::vector<std::string>(c.begin(), c.begin() + 8));
   EXPECT_EQ("gateway\n", slurp(g_dir + "/uci/node.status.mode"));
   EXPECT_EQ("", slurp("/tmp/.received"));
+}
+
+TEST_F(ControllerProgram, RulesLeftByAKilledControllerAreNeitherDoubledNorLeftBehind) {
+  // A controller killed before its clean-up left the LAN block and SSH rules.
+  write_file(g_dir + "/rules",
+             std::string(kLanBlockPublic) + "\n" + kLanBlockPrivate + "\nINPUT -p tcp --dport 22 -j DROP\n");
+  set_uci("dashboard.remote.interval", "0");
+  dashboard.script(ServerReply::text(config_reply("#@#config services\nssh 1\n")));
+  dashboard.script(ServerReply::text(config_reply("#@#config services\nssh 0\n")));
+  dashboard.script(ServerReply::text(config_reply("")));
+  start();
+  ASSERT_TRUE(await([&] { return dashboard.connections() >= 3; }));
+  stop();
+  EXPECT_EQ("", slurp(g_dir + "/rules"));
 }

@@ -120,7 +120,13 @@ void apply_service_setting(const char* key, const char* value, NodeConfig& confi
   int& stored = config.services.*rule.stored;
   if (wanted == stored) return;
   // Only 0 and 1 move a rule; any other number is stored as it came.
-  if (wanted == 1 && stored == 0) host().run(rule.block);
+  if (wanted == 1 && stored == 0) {
+    // A controller that ended without its clean-up (SIGKILL, a crash) left
+    // its rule behind: taking that copy out first keeps one, which a later
+    // 0 removes.
+    host().run(rule.unblock);
+    host().run(rule.block);
+  }
   if (wanted == 0 && stored == 1) host().run(rule.unblock);
   stored = wanted;
 }

@@ -83,12 +83,14 @@ int run_firmware_upgrade(const FirmwareSettings& fw) {
     return 1;
   }
 
-  keep_firmware_version();
   out_line("MD5 MATCH: Success");
   if (write_upgrade_script() != 0) {
     out_line("Failed to create upgrade script");
     return 1;
   }
+  // The copy tells the next check-in that an upgrade started: only once the
+  // script that does it is there.
+  keep_firmware_version();
   // The script ends the controller; this returns only when it did not.
   host().run("sh -x /tmp/upgrade.sh");
   return 0;

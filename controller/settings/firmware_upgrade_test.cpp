@@ -275,6 +275,7 @@ TEST_F(Firmware, ScriptThatCannotBeWrittenIsNotRun) {
   EXPECT_EQ(1, run_firmware_upgrade(config.firmware));
   EXPECT_NE(std::string::npos, fake.stdout_text.find("MD5 MATCH: Success\nFailed to create upgrade script\n"));
   EXPECT_EQ((Strings{kWget}), runs());
+  EXPECT_FALSE(fake.exists("/etc/fw_a_version.old"));  // no upgrade=1 for an upgrade never started
   rmdir(fake.path(kUpgradeScript).c_str());
   EXPECT_EQ(0, write_upgrade_script());
   EXPECT_EQ(kScriptText, fake.read(kUpgradeScript));

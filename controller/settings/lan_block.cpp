@@ -50,12 +50,16 @@ void lan_block_rule(const char* lan_network, int lan_prefix, int action, LanSide
   TABLE_FORMAT_BEGIN
   out_printf(rule.message, network.c_str(), prefix);
   TABLE_FORMAT_END
-  const char* verb = action == 1 ? "-A" : action == 0 ? "-D" : nullptr;
-  if (!verb) return;
-  // Both networks are dotted quads written by network_address (or empty),
-  // so nothing from uci reaches the shell as it stands.
-  FixedText<256> command;
-  command.format("iptables %s FORWARD -s %s/%d -d %s/%d -j DROP", verb, network.c_str(), prefix,
-                 lan_network ? lan_network : "", lan_prefix);
-  host().run(command);
+  if (action != 0 && action != 1) return;
+  // A controller that ended without its clean-up left its rule behind: an
+  // add takes that copy out first, so that one removal clears the block.
+  const char* const verbs[] = {"-D", "-A"};
+  for (int i = 0; i <= action; ++i) {
+    // Both networks are dotted quads written by network_address (or empty),
+    // so nothing from uci reaches the shell as it stands.
+    FixedText<256> command;
+    command.format("iptables %s FORWARD -s %s/%d -d %s/%d -j DROP", verbs[i], network.c_str(), prefix,
+                   lan_network ? lan_network : "", lan_prefix);
+    host().run(command);
+  }
 }

@@ -116,6 +116,15 @@ TEST_F(Management, RootPasswordIsKeptOnlyOnceTheScriptSucceeded) {
   manage("rootpwd", "a;b$c");
   EXPECT_EQ((Lines{"sh /tmp/chgpasswd 'a;b$c'", "uci set node.setting.rootpwd='a;b$c'", "uci commit node"}), runs());
   EXPECT_EQ("a;b$c", std::string(config.management.root_password));
+
+  // One character beyond the field: cut, it would lock out whoever set it.
+  forget();
+  std::string overlong(50, 'p');
+  manage("rootpwd", overlong.c_str());
+  EXPECT_TRUE(runs().empty());
+  EXPECT_EQ("Received Root password: " + overlong + "\nRoot password refused: longer than 49 characters\n",
+            fake.stdout_text);
+  EXPECT_EQ("a;b$c", std::string(config.management.root_password));
 }
 
 TEST_F(Management, PasswordScriptThatCannotBeWrittenChangesNothing) {

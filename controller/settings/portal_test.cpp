@@ -254,3 +254,33 @@ TEST_F(Portal, SwitchFromChilliToNodogsplash) {
   EXPECT_LT(out.find("Stop Chilli\n"), out.find("Setting up the Nodogsplash configuraiton\n"));
   EXPECT_LT(out.find("management counter: 0\n"), out.find("Setting up the Nodogsplash configuraiton\n"));
 }
+
+// The new-settings flag outlives its parse: a portal section's first line
+// sets or clears it, a changed splash URL sets it, and every parse that ends
+// with it set restarts the running portal in its after-apply step.
+TEST_F(Portal, NewSettingsFlagAcrossParses) {
+  config.management.portal_enable = 1;
+  config.management.portal_name.set("nodogsplash");
+  config.captive_portal.splash_url.set("none");
+  fake.add_process(813, "nodogsplash", 'S');
+  const Strings restart = {"/etc/init.d/nodogsplash stop", "/etc/init.d/nodogsplash start"};
+  const std::string wget = "wget --no-cache http://splash.example/b.tgz -O /tmp/splash.tar.gz";
+  const std::string new_url = "#@#config nodog\nenable 0\nsplashurl http://splash.example/b.tgz\n";
+  const struct {
+    std::string reply;
+    Strings runs;
+  } parses[] = {
+      {"#@#config nodog\nenable 1\nGatewayName Cafe\n", restart},
+      {"", restart},  // no portal section: the flag stays
+      {"#@#config nodog\nenable 0\n", {}},
+      {new_url, {wget, restart[0], restart[1]}},
+      {new_url, {wget}},  // the same URL: installed again, no restart
+  };
+  for (const auto& p : parses) {
+    SCOPED_TRACE(p.reply);
+    fake.events.clear();
+    fake.write("/tmp/.received", p.reply);
+    parse_config_reply("/tmp/.received", config);
+    EXPECT_EQ(p.runs, runs());
+  }
+}

@@ -27,8 +27,13 @@ const char kScript[] =
 int change_root_password(const char* password) {
   FILE* f = host_fopen(kScriptPath, "w");
   if (!f) return 1;
-  fputs(kScript, f);
-  fclose(f);
+  // On a full /tmp the script comes out empty or cut, and sh runs it with
+  // success without ever calling passwd.
+  bool written = fputs(kScript, f) >= 0;
+  if (fclose(f) != 0 || !written) {
+    host_unlink(kScriptPath);
+    return 1;
+  }
   // The password reaches the script as one word whatever it holds.
   FixedText<1200> command;
   command.format("sh %s %s", kScriptPath, ShellValue(password ? password : "").c_str());

@@ -1,8 +1,6 @@
 #include <errno.h>
-#include <strings.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "common/endpoints.h"
@@ -50,41 +48,20 @@ class ReplyHead {
     memcpy(head_ + used_, piece, n);
     used_ += n;
     head_[used_] = '\0';
-    const char* end = strstr(head_, "\r\n\r\n");
-    size_t end_len = 4;
-    if (!end) {
-      end = strstr(head_, "\n\n");
-      end_len = 2;
-    }
-    if (!end) {
+    size_t head_bytes = 0;
+    if (!http_head(head_, used_, &head_bytes, &announced_)) {
       // A head too long for the area announces nothing we can read.
       if (used_ == sizeof(head_) - 1) done_ = true;
       return;
     }
     done_ = true;
-    size_t head_bytes = static_cast<size_t>(end - head_) + end_len;
     size_t before = used_ - n;  // bytes of earlier pieces
     body_ = before + len - head_bytes;
-    // Only the head announces: a script line "Content-Length: 40" does not.
-    head_[head_bytes] = '\0';
-    announced_ = content_length();
   }
   // True when the head announced more body bytes than arrived.
   bool cut_short() const { return announced_ >= 0 && body_ < static_cast<size_t>(announced_); }
 
  private:
-  long long content_length() const {
-    if (strncmp(head_, "HTTP/", 5) != 0) return -1;
-    for (const char* line = strchr(head_, '\n'); line; line = strchr(line, '\n')) {
-      ++line;
-      if (strncasecmp(line, "Content-Length:", 15) != 0) continue;
-      char* end = nullptr;
-      long long v = strtoll(line + 15, &end, 10);
-      return end != line + 15 && v >= 0 ? v : -1;
-    }
-    return -1;
-  }
-
   char head_[2048] = {0};
   size_t used_ = 0;
   bool done_ = false;

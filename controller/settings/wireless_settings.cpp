@@ -144,6 +144,8 @@ void change_enterprise(WirelessSettings& w, const char* value, int& changes) {
 // network to WPA Enterprise, from lines after the enterprise line.
 void change_server(WirelessSettings& w, const char* value, int& changes) {
   if (!has_value(value) || w.enterprise != 1) return;
+  // A name cut short names another host, or none: the stored one stays.
+  if (!value_fits("RADIUS server", value, w.radius_server)) return;
   if (text_differs(w.radius_server, value)) {
     out_line("Found changes for WPA Enterprise server");
     w.radius_server.set(value);

@@ -221,7 +221,7 @@ TEST_F(Wireless, RejectedUnknownAndForeignKeys) {
   EXPECT_EQ((std::vector<std::string>{"uci set wireless.radio0.channel=1"}), runs());
 }
 
-TEST_F(Wireless, OverlongNamesAreCutAndCountOnceButKeysAreRefused) {
+TEST_F(Wireless, OverlongNamesAreCutAndCountOnceButKeysAndTheRadiusServerAreRefused) {
   std::string ssid(80, 'S');
   apply("public.ssid", ssid.c_str());
   apply("public.ssid", ssid.c_str());
@@ -239,6 +239,14 @@ TEST_F(Wireless, OverlongNamesAreCutAndCountOnceButKeysAreRefused) {
   EXPECT_EQ("kept-key", std::string(config.wireless.pub_key));
   EXPECT_EQ("Private key refused: longer than 49 characters\nPublic key refused: longer than 49 characters\n",
             fake.stdout_text);
+  // So is a RADIUS server name, even in the parse that writes it.
+  fake.stdout_text.clear();
+  config.wireless.enterprise = config.wireless.enterprise_reconfigured = 1;
+  config.wireless.radius_server.set("10.0.0.5");
+  apply("server", "radius.example.com");
+  EXPECT_TRUE(runs().empty());
+  EXPECT_EQ("10.0.0.5", std::string(config.wireless.radius_server));
+  EXPECT_EQ("RADIUS server refused: longer than 16 characters\n", fake.stdout_text);
   // Every character a quote: the whole quoted key still reaches the command.
   std::string quotes(49, '\'');
   apply("private.key", quotes.c_str());
