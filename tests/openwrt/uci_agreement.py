@@ -20,7 +20,9 @@ and after that commit, and the committed package files (real and vm only).
                                      of DIR; 1 when any fails
 """
 import argparse
+import concurrent.futures
 import os
+import queue
 import re
 import shlex
 import shutil
@@ -86,12 +88,15 @@ PACKAGES = {"issued": ["node", "dhcp", "wireless", "system", "dashboard", "debug
 NUMBERS = {"issued": ["0", "1", "165", "-1", "2147483647"], "probe": []}
 # Values put after "=" in the programs' own shell quoting (uci_stand_in --quote).
 VALUES = {"issued": ["Cafe Lobby", "a;b", "x; uci set node.status.mode=gateway", "$HOME", "`id`", "it's",
-                     'say "hi"', "back\\slash", "tab\there", "line1\nline2", "bell\a", "", "x" * 300, "plain-1.2_ok",
+                     'say "hi"', "back\\slash", "tab\there", "line1\nline2", "", "x" * 300, "plain-1.2_ok",
                      " lead", "trail ", "#hash", "*"],
-          "probe": []}
+          # a control character: uci refuses the whole value ("uci: Parse error")
+          "probe": ["bell\a"]}
 # Each head takes this many of the values, the next head the next ones, so
 # that every value meets several heads.
 VALUES_PER_HEAD = 6
+# Option names in place of a set's own (uci takes letters, digits and '_').
+OPTIONS = {"issued": [], "probe": ["bad-name"]}
 # A value put after "=" without quoting: what a quoting regression would issue.
 UNQUOTED = "Cafe Lobby"
 
@@ -163,7 +168,10 @@ def command_texts():
         for lit in literals(src):
             if lit.startswith("uci "):
                 texts.append((rel, lit))
-            texts.extend((rel, m) for m in re.findall(r"`(uci [^`]*)`", lit))
+            elif "`uci " in lit:
+                texts.extend((rel, m) for m in re.findall(r"`(uci [^`]*)`", lit))
+            elif re.search(r"\buci\b", lit):
+                texts.append((rel, lit))  # uci inside other text: parse_form refuses it
     return texts, commits
 
 
@@ -243,16 +251,22 @@ def instantiate(source, text, form, quote, first_value):
         picks = [(True, {})]
     if head:
         picks.append((False, dict(picks[0][1], value=None)))
+    last_set = [key for verb, key, _ in form if verb == "set" and key.count(".") == 2][-1:]
+    picks += [(False, dict(picks[0][1], option=o)) for o in OPTIONS["probe"] if last_set]
     body, tail = text.rstrip("\n"), text[len(text.rstrip("\n")):]
     rows = []
     for issued, pick in picks:
-        line = body
+        line, form_keys = body, [key for verb, key, _ in form if verb == "set"]
+        if "option" in pick:
+            other = last_set[0].rsplit(".", 1)[0] + "." + pick["option"]
+            line = line.replace(last_set[0] + "=", other + "=")
+            form_keys = [other if k == last_set[0] else k for k in form_keys]
         if "section" in pick:
             line = line.replace(".%s.", "." + pick["section"] + ".")
         line = line.replace("%s", pick.get("package", "")).replace("%d", pick.get("number", ""))
         if head:
             line += quote(pick["value"]) if pick["value"] is not None else UNQUOTED
-        keys = [key.replace("%s", pick.get("section", "")) for verb, key, _ in form if verb == "set"]
+        keys = [key.replace("%s", pick.get("section", "")) for key in form_keys]
         packages = []
         for verb, key, _ in form:
             package = pick.get("package", "") if key == "%s" else key.split(".")[0]
@@ -436,6 +450,31 @@ def quoter(build):
     return lambda v: shell_form(tool, v)
 
 
+def differences(row, tools):
+    """The lines that tell how each stand-in's outcome of the row differs from the real uci's."""
+    real, others = tools[0], tools[1:]
+    want_steps, want_files = outcome(real, row)
+    report = []
+    for tool in others:
+        steps, files = outcome(tool, row)
+        diffs = []
+        for want, got in zip(want_steps, steps):
+            for what, w, g in zip(("stdout", "stderr", "status"), want[1:], got[1:]):
+                if w != g:
+                    shown = (w, g) if what == "status" else (show(w), show(g))
+                    diffs.append("%s %s: real %s, %s %s" % (want[0], what, shown[0], tool.name, shown[1]))
+        # the unit stand-in keeps no package file: its gets above stand for it
+        if files is not None:
+            for name in sorted(set(want_files) | set(files)):
+                if want_files.get(name) != files.get(name):
+                    diffs.append("committed %s: real %s, %s %s" % (name, show(want_files.get(name, b"(none)")),
+                                                                    tool.name, show(files.get(name, b"(none)"))))
+        if diffs:
+            line = row.line.rstrip("\n").encode("unicode_escape").decode()
+            report.append("DIFFERENT %s: %s (%s)\n" % (tool.name, line, row.source) + "".join("    %s\n" % d for d in diffs))
+    return report
+
+
 def agree(args):
     found(args.uci, "the real uci")
     stand_in = found(os.path.join(args.build, "bin/uci_stand_in"), "the unit stand-in tool (a build with the tests)")
@@ -448,35 +487,28 @@ def agree(args):
     rows = table(quoter(args.build))
     work = tempfile.mkdtemp(prefix="uci-agreement.")
     try:
-        real = real_tool(os.path.join(work, "real"), args.uci)
-        others = [vm_tool(os.path.join(work, "vm")), UnitTool(os.path.join(work, "unit"), stand_in)]
-        differences = 0
-        for row in rows:
-            want_steps, want_files = outcome(real, row)
-            for tool in others:
-                steps, files = outcome(tool, row)
-                diffs = []
-                for want, got in zip(want_steps, steps):
-                    for what, w, g in zip(("stdout", "stderr", "status"), want[1:], got[1:]):
-                        if w != g:
-                            diffs.append("%s %s: real %s, %s %s" % (want[0], what, show(w) if what != "status" else w,
-                                                                      tool.name, show(g) if what != "status" else g))
-                if files is not None:
-                    for name in sorted(set(want_files) | set(files)):
-                        if want_files.get(name) != files.get(name):
-                            diffs.append("committed %s: real %s, %s %s" % (name, show(want_files.get(name, b"(none)")),
-                                                                            tool.name, show(files.get(name, b"(none)"))))
-                if diffs:
-                    differences += 1
-                    print("DIFFERENT %s: %s (%s)" % (tool.name, row.line.rstrip("\n").replace("\n", "\\n"), row.source))
-                    for d in diffs:
-                        print("    " + d)
+        # two lanes, each with its own copies of the three
+        lanes = queue.Queue()
+        for lane in ("a", "b"):
+            d = os.path.join(work, lane)
+            lanes.put([real_tool(d + "/real", args.uci), vm_tool(d + "/vm"), UnitTool(d + "/unit", stand_in)])
+
+        def check(row):
+            tools = lanes.get()
+            try:
+                return differences(row, tools)
+            finally:
+                lanes.put(tools)
+
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            reports = [r for found_in_row in pool.map(check, rows) for r in found_in_row]
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    print("uci agreement: %d command lines (%d issued by the programs) from %d command texts, %d of them differ"
+    sys.stdout.write("".join(reports))
+    print("uci agreement: %d command lines (%d issued by the programs) from %d command texts; %d differences"
           " between a stand-in and the real uci (%.1f s)"
-          % (len(rows), sum(r.issued for r in rows), len(command_texts()[0]), differences, time.monotonic() - started))
-    return 1 if differences else 0
+          % (len(rows), sum(r.issued for r in rows), len(command_texts()[0]), len(reports), time.monotonic() - started))
+    return 1 if reports else 0
 
 
 def expect_success(args):
