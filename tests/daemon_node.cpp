@@ -72,6 +72,7 @@ std::string build_node() {
   for (const std::string& d : {kNode, kNode + "/uci", kNode + "/etc", std::string("/tmp/.overlay")}) {
     mkdir(d.c_str(), 0755);
   }
+  for (const auto& [key, type] : uci_node_sections()) write_file(kNode + "/uci/" + key, type + "\n");
   // Stand-ins, one overlay per folder of the node's programs.
   const std::map<std::string, std::map<std::string, std::string>> stand_ins = {
       {"/usr/bin",

@@ -253,6 +253,7 @@ void StandInNode::build() {
   write_file(root_ + "/standin/issued", "");
   write_file(root_ + "/standin/calls", "");
   write_file(root_ + "/standin/trace", "");
+  for (const auto& [key, type] : uci_node_sections()) write_file(root_ + "/standin/uci/" + key, type + "\n");
   for (const auto& [key, value] : setup_.uci) write_file(root_ + "/standin/uci/" + key, value + "\n");
   if (!setup_.mesh_pid_file.empty()) write_file(root_ + "/run/udhcpc-br-meship.pid", setup_.mesh_pid_file);
 }

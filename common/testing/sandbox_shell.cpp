@@ -102,12 +102,16 @@ std::string SandboxShell::sandbox_error() {
 // The stand-in uci keeps the fake host's table: its files hold the table
 // while a command runs, and what the command set is in the table after.
 void SandboxShell::uci_to_files() {
+  for (const auto& [key, type] : uci_node_sections()) {
+    if (!uci.count(key)) write("/tmp/.uci/" + key, type + "\n");
+  }
   for (const auto& [key, value] : uci) write("/tmp/.uci/" + key, value + "\n");
 }
 
 void SandboxShell::uci_from_files() {
   DIR* d = ::opendir(path("/tmp/.uci").c_str());
   if (!d) return;
+  uci.clear();  // what the command removed is gone
   while (dirent* e = readdir(d)) {
     if (e->d_name[0] == '.') continue;
     std::string value = read(std::string("/tmp/.uci/") + e->d_name);

@@ -128,7 +128,7 @@ GETS = [
     ("uci get nopackage.status.mode", "", False, "uci: Entry not found\n"),
     ("uci get system.@system[1].timezone", "", False, "uci: Entry not found\n"),
     ("uci -q get node.status.nothing", "", False, ""),
-    ("uci get 'node status.mode'", "", False, "uci: Invalid argument\n"),
+    ("uci get 'node status.mode'", "", False, "uci: Parse error\n"),
     ("uci show nopackage", "", False, "uci: Entry not found\n"),
 ]
 

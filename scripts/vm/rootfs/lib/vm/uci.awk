@@ -1,13 +1,16 @@
 # The model behind /sbin/uci: reads a package file and its staged changes,
-# then carries out one command (variables cmd, arg, pkg, quiet, conf, delta).
-# The argument comes through the environment (UCI_ARG) so that awk leaves its
-# backslashes alone. Staged changes are lines of tab-separated fields:
+# then carries out one command (variables cmd, pkg, quiet, missing, conf,
+# delta). The argument comes through the environment (UCI_ARG) so that awk
+# leaves its backslashes alone. Staged changes are lines of tab-separated
+# fields, the value with its backslashes, tabs and newlines escaped:
 #   S section option value   set an option        T section type   create a section
 #   D section option         delete an option     D section        delete a section
+# A list's items are kept apart by SUBSEP, so an item may hold blanks.
 
 function fail(msg) { if (!quiet) print "uci: " msg > "/dev/stderr"; failed = 1; exit 1 }
 
-# tokens(line): splits a config line into tok[1..n] honouring '' and "" quotes.
+# tokens(line): splits a config line into tok[1..n] honouring '' and "" quotes;
+# open is set when the line ends inside quotes (the value goes on).
 function tokens(line,    n, c, cur, q, i, intok) {
   n = 0; cur = ""; q = ""; intok = 0
   for (i = 1; i <= length(line); i++) {
@@ -22,8 +25,28 @@ function tokens(line,    n, c, cur, q, i, intok) {
     else if (c == "\\" && i < length(line)) { i++; cur = cur substr(line, i, 1); intok = 1 }
     else { cur = cur c; intok = 1 }
   }
+  open = q != ""
   if (intok) tok[++n] = cur
   return n
+}
+
+function escape(v,    out, i, c) {
+  out = ""
+  for (i = 1; i <= length(v); i++) {
+    c = substr(v, i, 1)
+    out = out (c == "\\" ? "\\\\" : c == "\t" ? "\\t" : c == "\n" ? "\\n" : c)
+  }
+  return out
+}
+
+function unescape(v,    out, i, c) {
+  out = ""
+  for (i = 1; i <= length(v); i++) {
+    c = substr(v, i, 1)
+    if (c == "\\" && i < length(v)) { c = substr(v, ++i, 1); if (c == "t") c = "\t"; else if (c == "n") c = "\n" }
+    out = out c
+  }
+  return out
 }
 
 function add_section(type, name,    i) {
@@ -34,7 +57,7 @@ function add_section(type, name,    i) {
 
 function set_option(i, name, value, islist) {
   if (!((i, name) in oval)) onames[i] = onames[i] " " name
-  if (islist && ((i, name) in oval) && islst[i, name]) oval[i, name] = oval[i, name] " " value
+  if (islist && ((i, name) in oval) && islst[i, name]) oval[i, name] = oval[i, name] SUBSEP value
   else oval[i, name] = value
   islst[i, name] = islist
 }
@@ -49,11 +72,11 @@ function del_option(i, name,    n, k, parts, rest) {
 
 # find(ref): the index of a section given as name or @type[index], else 0.
 function find(ref,    i, type, idx, count, list, n) {
-  if (ref ~ /^@[A-Za-z0-9_-]+\[-?[0-9]+\]$/) {
+  if (ref ~ /^@[A-Za-z0-9_.-]*\[-?[0-9]+\]$/) {
     type = ref; sub(/^@/, "", type); sub(/\[.*/, "", type)
     idx = ref; sub(/.*\[/, "", idx); sub(/\]/, "", idx); idx += 0
     n = 0
-    for (i = 1; i <= nsec; i++) if (!deleted[i] && stype[i] == type) list[n++] = i
+    for (i = 1; i <= nsec; i++) if (!deleted[i] && (type == "" || stype[i] == type)) list[n++] = i
     if (idx < 0) idx += n
     return (idx >= 0 && idx < n) ? list[idx] : 0
   }
@@ -70,15 +93,28 @@ function label(i,    k, n) {  # how "uci show" names a section
 
 function quote(v) { gsub(/'/, "'\\''", v); return "'" v "'" }
 
+# A value as get (always = 0) or show (always = 1) prints it: a list's items
+# apart by blanks, an item quoted when it holds a blank or when always.
+function text(i, name, always,    n, k, items, out) {
+  if (!islst[i, name]) return always ? quote(oval[i, name]) : oval[i, name]
+  n = split(oval[i, name], items, SUBSEP); out = ""
+  for (k = 1; k <= n; k++)
+    out = out (k > 1 ? " " : "") (always || items[k] ~ /[ \t\r\n]/ ? quote(items[k]) : items[k])
+  return out
+}
+
 function show(i, only,    n, k, parts) {
   if (only == "") print pkg "." label(i) "=" stype[i]
   n = split(onames[i], parts, " ")
   for (k = 1; k <= n; k++)
-    if (only == "" || only == parts[k]) print pkg "." label(i) "." parts[k] "=" quote(oval[i, parts[k]])
+    if (only == "" || only == parts[k]) print pkg "." label(i) "." parts[k] "=" text(i, parts[k], 1)
 }
 
 FILENAME == conf {
-  n = tokens($0)
+  line = held == "" ? $0 : held "\n" $0
+  n = tokens(line)
+  if (open) { held = line; next }
+  held = ""
   if (n == 0) next
   if (tok[1] == "package") next
   if (tok[1] == "config") { cur = add_section(tok[2], n >= 3 ? tok[3] : ""); next }
@@ -92,7 +128,7 @@ FILENAME == delta {
   n = split($0, f, "\t")
   i = find(f[2])
   if (f[1] == "T") { if (i) stype[i] = f[3]; else add_section(f[3], f[2]) }
-  else if (f[1] == "S" && i) set_option(i, f[3], f[4], 0)
+  else if (f[1] == "S" && i) set_option(i, f[3], unescape(f[4]), 0)
   else if (f[1] == "D" && i) { if (n >= 3 && f[3] != "") del_option(i, f[3]); else deleted[i] = 1 }
   changes[++nchanges] = $0
   next
@@ -104,27 +140,39 @@ END {
   path = ENVIRON["UCI_ARG"]
   if (index(path, "=")) { value = substr(path, index(path, "=") + 1); path = substr(path, 1, index(path, "=") - 1); hasvalue = 1 }
   np = split(path, p, ".")
-  # a section given as @type[index] may hold no dot, so the split is safe
   sec = np >= 2 ? p[2] : ""; opt = np >= 3 ? p[3] : ""
-  if (np > 3) fail("Invalid argument")
-  i = sec != "" ? find(sec) : 0
+  # what uci refuses before it reads the package: a fourth name, an option
+  # name other than letters, digits and '_', control characters in a value
+  if (np > 3 || np == 3 && opt !~ /^[A-Za-z0-9_]+$/ || value ~ /[\001-\010\013\014\016-\037]/) fail("Parse error")
+  if (missing) fail("Entry not found")
+  i = 0
+  if (np >= 2) {
+    if (sec !~ /^[A-Za-z0-9_]+$/ && sec !~ /^@[A-Za-z0-9_.-]*\[-?[0-9]+\]$/) fail("Invalid argument")
+    i = find(sec)
+  }
 
   if (cmd == "get") {
-    if (sec == "" || !i) fail("Entry not found")
+    if (hasvalue) { failed = 1; exit 1 }
+    if (np == 1) exit 0
+    if (!i) fail("Entry not found")
     if (opt == "") { print stype[i]; exit 0 }
     if (!((i, opt) in oval)) fail("Entry not found")
-    print oval[i, opt]; exit 0
+    print text(i, opt, 0); exit 0
   }
   if (cmd == "set") {
-    if (sec == "" || !hasvalue) fail("Invalid argument")
+    if (np == 1 || !hasvalue) fail("Invalid argument")
     if (opt == "") {
-      if (value !~ /^[A-Za-z0-9_-]+$/ || sec ~ /^@/ && !i) fail("Invalid argument")
+      if (value == "") { if (i) printf "D\t%s\n", sname[i] >> delta; exit 0 }  # an empty type deletes the section
+      if (value !~ /^[!-~]+$/ || sec ~ /^@/ && !i) fail("Invalid argument")
       printf "T\t%s\t%s\n", i ? sname[i] : sec, value >> delta; exit 0
     }
-    if (!i) fail("Entry not found")
-    if (opt !~ /^[A-Za-z0-9_-]+$/) fail("Invalid argument")
-    if (value == "") printf "D\t%s\t%s\n", sname[i], opt >> delta   # an empty value deletes the option
-    else { gsub(/[\t\n]/, " ", value); printf "S\t%s\t%s\t%s\n", sname[i], opt, value >> delta }
+    if (!i) fail("Invalid argument")
+    if (value == "") {  # an empty value deletes the option
+      if ((i, opt) in oval) printf "D\t%s\t%s\n", sname[i], opt >> delta
+      exit 0
+    }
+    if ((i, opt) in oval && !islst[i, opt] && oval[i, opt] == value) exit 0
+    printf "S\t%s\t%s\t%s\n", sname[i], opt, escape(value) >> delta
     exit 0
   }
   if (cmd == "delete") {
@@ -141,7 +189,7 @@ END {
   if (cmd == "changes") {
     for (k = 1; k <= nchanges; k++) {
       split(changes[k], f, "\t")
-      if (f[1] == "S") print pkg "." f[2] "." f[3] "=" quote(f[4])
+      if (f[1] == "S") print pkg "." f[2] "." f[3] "=" quote(unescape(f[4]))
       else if (f[1] == "T") print pkg "." f[2] "=" f[3]
       else print "-" pkg "." f[2] (f[3] != "" ? "." f[3] : "")
     }
@@ -157,11 +205,12 @@ END {
       n = split(onames[k], parts, " ")
       for (j = 1; j <= n; j++) {
         if (islst[k, parts[j]]) {
-          m = split(oval[k, parts[j]], items, " ")
+          m = split(oval[k, parts[j]], items, SUBSEP)
           for (q = 1; q <= m; q++) printf "\tlist %s %s\n", parts[j], quote(items[q]) > out
         } else printf "\toption %s %s\n", parts[j], quote(oval[k, parts[j]]) > out
       }
     }
+    printf "\n" > out
     close(out); exit 0
   }
   exit 0
