@@ -47,9 +47,9 @@ mkdir -p "$OUT/bin" "$STAGING"
 
 # 1. OpenWrt's parts, each installed into the staging tree under /usr once per tarball.
 build_part() {  # build_part name cmake-options...
-  local name=$1 tar; shift
+  local name=$1 tar stamp; shift
   tar=$(tarball "$name")
-  local stamp=$OUT/parts/$(basename "$tar").done
+  stamp=$STAGING/.parts/$(basename "$tar").done
   [ -f "$stamp" ] && return 0
   echo "== building $(basename "$tar")"
   rm -rf "$OUT/parts/$name" && mkdir -p "$OUT/parts/$name" && tar -xzf "$tar" -C "$OUT/parts/$name" || return 1
@@ -60,7 +60,7 @@ build_part() {  # build_part name cmake-options...
     cmake --build "$OUT/parts/$name/build" -j2 >>"$OUT/parts/$name.log" 2>&1 &&
     DESTDIR=$STAGING cmake --install "$OUT/parts/$name/build" >>"$OUT/parts/$name.log" 2>&1 ||
     { tail -n 30 "$OUT/parts/$name.log"; return 1; }
-  touch "$stamp"
+  mkdir -p "$STAGING/.parts" && touch "$stamp"
 }
 # uci linked with the static libuci and libubox: it runs from where it lies.
 build_part libubox -DBUILD_LUA=OFF -DBUILD_EXAMPLES=OFF &&
@@ -78,12 +78,13 @@ ln -s ../../../feeds/fleetlink/fleetlink "$T/feed/package/feeds/fleetlink/fleetl
 cp -a openwrt/fleetlink/. "$T/copy/package/fleetlink/"
 # The copy's src/: what the project's git tracks and would track.
 git ls-files -z --cached --others --exclude-standard | tar -c --null -T - -f - | tar -x -C "$T/copy/package/fleetlink/src"
-pkgmake() {  # pkgmake layout goal...
-  local dir=$T/feed/package/feeds/fleetlink/fleetlink
+pkgmake() {  # pkgmake feed|copy goal...
+  local dir=$T/feed/package/feeds/fleetlink/fleetlink build=$T/build-$1
   [ "$1" = copy ] && dir=$T/copy/package/fleetlink
   shift
-  make -s -C "$dir" TOPDIR="$STUBS" BUILD_DIR="$T/build-$layout" STAGING_DIR="$STAGING" "$@"
+  make -s -C "$dir" TOPDIR="$STUBS" BUILD_DIR="$build" STAGING_DIR="$STAGING" "$@"
 }
+before=$rc
 version=$(sed -n 's/^project(fleetlink_node VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for layout in feed copy; do
   if ! pkgmake $layout vars >"$T/vars-$layout" 2>"$T/make-$layout.err" || [ -s "$T/make-$layout.err" ]; then
@@ -112,7 +113,7 @@ if ! [ -f "$prepared/CMakeLists.txt" ] || ls -d "$prepared"/build* >/dev/null 2>
   fail "feed: the build folder holds no CMakeLists.txt or a build tree"
 fi
 diff -r -x '.*' "$prepared" "$T/build-copy/fleetlink-$version" >"$T/prepare.diff" || { fail "the two layouts prepare other sources:"; head -n 20 "$T/prepare.diff"; }
-echo "openwrt: make reads the package as a feed and copied into package/ (PKG_VERSION $version), and both prepare the same sources"
+[ $rc = "$before" ] && echo "openwrt: make reads the package as a feed and copied into package/ (PKG_VERSION $version), and both prepare the same sources"
 
 # 3. The product built as the package builds it: OpenWrt's cmake.mk's options, then the Makefile's.
 var() { sed -n "s/^$1=//p" "$T/vars-feed"; }
@@ -183,6 +184,7 @@ init_table="fleetlink-watchdog K05fleetlink-watchdog S95fleetlink-watchdog
 fleetlink-supervisor K06fleetlink-supervisor S96fleetlink-supervisor
 fleetlink-clientscout K07fleetlink-clientscout S97fleetlink-clientscout
 fleetlink-ifcounter K07fleetlink-ifcounter S97fleetlink-ifcounter"
+before=$rc
 rc_common() { IPKG_INSTROOT=$I sh "$BASE/etc/rc.common" "$I/etc/init.d/$1" "$2"; }
 while read -r script links; do
   rc_common "$script" enable || fail "$script enable fails"
@@ -195,7 +197,7 @@ while read -r script links; do
   [ -z "$(ls "$I/etc/rc.d")" ] || fail "$script disable leaves: $(ls "$I/etc/rc.d" | tr '\n' ' ')"
   rc_common "$script" enabled && fail "$script enabled says yes after disable"
 done <<<"$init_table"
-echo "openwrt: rc.common's enable, enabled and disable of the $(echo "$init_table" | wc -l) init scripts: checked"
+[ $rc = "$before" ] && echo "openwrt: rc.common's enable, enabled and disable of the $(echo "$init_table" | wc -l) init scripts: right links"
 
 # 6. The node's own checks in a chroot of the package on OpenWrt's scripts.
 if [ "$(id -u)" -ne 0 ]; then

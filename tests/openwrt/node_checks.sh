@@ -69,8 +69,9 @@ apply_defaults
 [ -e /etc/uci-defaults/90-fleetlink ] || fail "uci-defaults: removed although its uci set failed"
 mv /sbin/uci.real /sbin/uci
 apply_defaults
-echo "node: uci-defaults through uci_apply_defaults, twice with the real uci and once with a failing one: checked"
+[ $rc = 0 ] && echo "node: uci-defaults through uci_apply_defaults, twice with the real uci and once with a failing one: right"
 
+before=$rc
 # script, process name, pid file; the watchdog last, as it starts the others
 while read -r script name pidfile; do
 	s() { /etc/init.d/"$script" "$@" >>/tmp/init.log 2>&1; }
@@ -98,7 +99,7 @@ fleetlink-clientscout clientscout /tmp/clientscout.pid
 fleetlink-ifcounter ifcounter /tmp/netstat.pid
 fleetlink-watchdog watchdog /tmp/.watchdog.pid
 EOF
-echo "node: the init scripts' start, restart, stop and boot with the real daemons: checked"
+[ $rc = "$before" ] && echo "node: the init scripts' start, restart, stop and boot with the real daemons: right"
 
 # The hotplug script through hotplug-call, with a portsense that notes its starts.
 rm -f /usr/bin/portsense
