@@ -18,11 +18,11 @@ running() {
 	pid=$(cat "$1" 2>/dev/null)
 	[ -n "$pid" ] && grep -q "^$pid ($2) [^Z]" "/proc/$pid/stat" 2>/dev/null
 }
-# settle <command...>: waits up to three seconds (TRIES tenths) for the command to succeed
+# settle <command...>: waits up to ten seconds (TRIES tenths; a loaded build machine is slow) for the command to succeed
 settle() {
 	i=0
 	until "$@"; do
-		i=$((i + 1)); [ $i -gt "${TRIES:-30}" ] && return 1
+		i=$((i + 1)); [ $i -gt "${TRIES:-100}" ] && return 1
 		sleep 0.1
 	done
 }
@@ -111,7 +111,7 @@ printf '  %-9s %-10s %-8s %s\n' ACTION INTERFACE DEVICE portsense
 while read -r action interface device; do
 	rm -f /tmp/portsense.starts
 	ACTION=$action INTERFACE=$interface DEVICE=$device /sbin/hotplug-call iface
-	if TRIES=5 settle test -e /tmp/portsense.starts 2>/dev/null; then started=started; else started=-; fi
+	if TRIES=10 settle test -e /tmp/portsense.starts 2>/dev/null; then started=started; else started=-; fi
 	printf '  %-9s %-10s %-8s %s\n' "$action" "$interface" "$device" "$started"
 done <<EOF
 ifup lan br-lan
