@@ -22,6 +22,14 @@ set(NODE_PRODUCT_LINK_FLAGS -Wl,--gc-sections)
 # programs take operator new and delete and the like from common/cxx_runtime.cpp.
 # Off elsewhere: libstdc++ has them, and the sanitizers put their own in.
 option(NODE_CXX_RUNTIME "Link the product's own C++ run-time support instead of libstdc++'s" OFF)
+if(NODE_CXX_RUNTIME)
+  # Statics are set up without libstdc++'s guards (the daemons are single
+  # threaded), and the compiler driver's own -lstdc++ and -lm, which the
+  # programs no longer take anything from, are left out of a dynamic file's
+  # needed libraries (the OpenWrt package declares libnl-tiny and the C library only).
+  list(APPEND NODE_PRODUCT_FLAGS -fno-threadsafe-statics)
+  list(APPEND NODE_PRODUCT_LINK_FLAGS -Wl,--as-needed)
+endif()
 
 option(NODE_LIBNL_TINY "Build against OpenWrt's libnl-tiny instead of libnl-3 and libnl-genl-3" OFF)
 

@@ -50,7 +50,9 @@ void load_key(const ConfigRow& row, FixedText<N>& field) {
 
 void load_stats_config() {
   clear_stats_config();
-  g_stats_config = new (std::nothrow) StatsConfig;
+  // A nothrow_t of our own: the library's std::nothrow object is a symbol of
+  // libstdc++, which the shipped file does not link.
+  g_stats_config = new (std::nothrow_t{}) StatsConfig;
   if (!g_stats_config) return;
   StatsConfig& c = *g_stats_config;
   load_key({"uci get dashboard.remote.host", "Hostname: %s\n", "Failed to get the dashboard"}, c.host);

@@ -20,14 +20,22 @@ fleetlink_stop() {
 	case $pid in
 		''|*[!0-9]*) rm -f "$pid_file"; return 0 ;;
 	esac
-	if grep -q "^$pid ($name) " "/proc/$pid/stat" 2>/dev/null; then
+	if fleetlink_running "$pid" "$name"; then
 		kill -TERM "$pid"
 		i=0
-		while [ -d "/proc/$pid" ] && [ $i -lt 50 ]; do
+		while fleetlink_running "$pid" "$name" && [ $i -lt 50 ]; do
 			sleep 0.1
 			i=$((i + 1))
 		done
+		# A daemon that outlived the wait keeps its file.
+		fleetlink_running "$pid" "$name" && return 0
 	fi
-	[ -d "/proc/$pid" ] || rm -f "$pid_file"
+	rm -f "$pid_file"
 	return 0
+}
+
+# fleetlink_running <pid> <process name>: the process runs under that name
+# (an ended one that its parent has not reaped yet no longer runs).
+fleetlink_running() {
+	grep -q "^$1 ($2) [^Z]" "/proc/$1/stat" 2>/dev/null
 }
