@@ -72,12 +72,17 @@ fi
 KERNEL_PKG=$(echo "$VERSIONS" | head -1 | cut -d= -f1)
 KVER=${KERNEL_PKG#linux-image-}
 
+# What the node takes from the platform package as a router would.
+PLATFORM=openwrt/fleetlink-platform/files
+PLATFORM_FILES=(sbin/do_reboot usr/share/udhcpc/default.script)
+
 # The image depends on the package versions, this script, the stand-ins and the programs.
 inputs_hash() {
   {
     echo "$VERSIONS" "$DASHBOARD_HOST" "$DASHBOARD_FALLBACK_IP"
     cat "${BASH_SOURCE[0]}"
     (cd scripts/vm/rootfs && find . -type f -print0 | sort -z | xargs -0 sha256sum)
+    (cd "$PLATFORM" && sha256sum "${PLATFORM_FILES[@]}")
     [ -d "$STAGE" ] && (cd "$STAGE" && find . \( -type f -o -type l \) -print0 | sort -z | xargs -0 sha256sum)
   } | sha256sum | cut -c1-16
 }
@@ -204,6 +209,7 @@ fi
 
 # The stand-ins and the node's start-up files, then the build facts the VM reads.
 cp -a scripts/vm/rootfs/. "$ROOT/"
+for f in "${PLATFORM_FILES[@]}"; do install -D -m 755 "$PLATFORM/$f" "$ROOT/$f"; done
 mkdir -p "$ROOT/etc/vm"
 cat > "$ROOT/etc/vm/build" <<INFO
 KVER=$KVER

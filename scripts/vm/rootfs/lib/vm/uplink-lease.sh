@@ -1,5 +1,6 @@
 #!/bin/sh
-# udhcpc's lease script: addresses, default route and the name server file.
+# udhcpc's lease script for the uplink br-lan: addresses, default route and the
+# name server file (the mesh bridge's client runs the platform package's).
 [ -z "$1" ] && exit 1
 case $1 in
   deconfig)
