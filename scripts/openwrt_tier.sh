@@ -42,7 +42,7 @@ for f in etc/rc.common etc/init.d/boot lib/functions.sh lib/functions/service.sh
 done
 SRC=$(cd "$SRC" && pwd)
 BASE=$SRC/base-files
-need_packages libjson-c-dev shellcheck || { echo "package installation failed"; exit 1; }
+need_packages libjson-c-dev shellcheck busybox-static iproute2 || { echo "package installation failed"; exit 1; }
 mkdir -p "$OUT/bin" "$STAGING"
 
 # 1. OpenWrt's parts, each installed into the staging tree under /usr once per tarball.
@@ -223,16 +223,31 @@ else
   for lib in $(ldd "$IPKG/usr/bin/fleetlink" | grep -o '/[^ ]*' | grep -v nl-tiny); do
     mkdir -p "$C$(dirname "$lib")" && cp -L "$lib" "$C$lib"
   done
+  # OpenWrt's shell is busybox's ash (config_generate needs its export -n); its
+  # applets stand in for the tools not copied above (pidof finds a script by its
+  # name as OpenWrt's does); ip makes the uplink's cable
+  cp -L "$(command -v ip)" "$C/bin/ip"
+  cp /bin/busybox "$C/bin/busybox" && ln -sf busybox "$C/bin/sh"
+  for applet in $(/bin/busybox --list); do [ -e "$C/bin/$applet" ] || ln -s busybox "$C/bin/$applet"; done
+  for lib in $( { ldd "$C/bin/ip"; ldd "$STAGING/usr/bin/jshn"; } | grep -o '/[^ ]*' | grep -v "$STAGING"); do
+    mkdir -p "$C$(dirname "$lib")" && cp -L "$lib" "$C$lib"
+  done
+  cp "$STAGING/usr/bin/jshn" "$C/usr/bin/" && cp -a "$STAGING"/usr/lib/lib{ubox,blobmsg_json}.so* "$C/usr/lib/"
+  cp "$BASE/bin/config_generate" "$C/bin/"
+  mkdir -p "$C/platform" && cp -a openwrt/fleetlink-platform/files/. "$C/platform/"
   cp tests/openwrt/node_checks.sh "$C/node_checks.sh"
   # The daemons' network namespace has the node's eth0 (ifcounter names itself by its address).
   unshare --mount --net --pid --uts --ipc --fork --propagation private sh -c \
-    'ip link add eth0 type veth peer name eth0p && mount -t proc proc "$1/proc" && touch "$1/dev/null" && mount --bind /dev/null "$1/dev/null" && chroot "$1" /bin/sh /node_checks.sh' \
+    'ip link add eth0 type veth peer name eth0p && mount -t proc proc "$1/proc" && mkdir -p "$1/sys" && mount -t sysfs sysfs "$1/sys" && touch "$1/dev/null" && mount --bind /dev/null "$1/dev/null" && chroot "$1" /bin/sh /node_checks.sh' \
     sh "$C" || fail "the node's checks (above)"
 fi
 
-# 7. The stand-ins of uci against the real one, where that check exists.
-if [ -f tests/openwrt/uci_agreement.py ]; then
-  /usr/bin/python3 tests/openwrt/uci_agreement.py --uci "$OUT/bin/uci" --build "$ROOT/build" || fail "the stand-ins of uci and the real uci disagree"
+# 7. The stand-ins of uci against the real one; the programs' uci commands
+# over the configuration the platform's defaults made of the stock one.
+/usr/bin/python3 tests/openwrt/uci_agreement.py --uci "$OUT/bin/uci" --build "$ROOT/build" || fail "the stand-ins of uci and the real uci disagree"
+if [ -d "${C:-}/etc/config" ]; then
+  /usr/bin/python3 tests/openwrt/uci_agreement.py --uci "$OUT/bin/uci" --build "$ROOT/build" --confdir "$C/etc/config" \
+    --expect-success || fail "the programs' uci commands fail on the platform's node"
 fi
 
 exit $rc

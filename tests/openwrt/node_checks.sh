@@ -101,31 +101,81 @@ fleetlink-watchdog watchdog /tmp/.watchdog.pid
 EOF
 [ $rc = "$before" ] && echo "node: the init scripts' start, restart, stop and boot with the real daemons: right"
 
-# The hotplug script through hotplug-call, with a portsense that notes its starts.
+# The hotplug script through hotplug-call: the uplink (wan on eth0, whose
+# veth peer eth0p is the cable) and the events netifd sends, in order, with the
+# cable's state before each; a portsense that notes each start and, while
+# /tmp/portsense.hold exists, keeps running.
 rm -f /usr/bin/portsense
-printf '#!/bin/sh\necho started >>/tmp/portsense.starts\n' >/usr/bin/portsense
+printf '#!/bin/sh\necho "$ACTION" >>/tmp/portsense.starts\nwhile [ -e /tmp/portsense.hold ]; do sleep 0.1; done\n' >/usr/bin/portsense
 printf '#!/bin/sh\ncat >/dev/null\n' >/usr/bin/logger
 chmod 755 /usr/bin/portsense /usr/bin/logger
-echo "node: hotplug events and portsense (printed, not checked):"
-printf '  %-9s %-10s %-8s %s\n' ACTION INTERFACE DEVICE portsense
-while read -r action interface device; do
-	rm -f /tmp/portsense.starts
-	ACTION=$action INTERFACE=$interface DEVICE=$device /sbin/hotplug-call iface
-	if TRIES=10 settle test -e /tmp/portsense.starts 2>/dev/null; then started=started; else started=-; fi
-	printf '  %-9s %-10s %-8s %s\n' "$action" "$interface" "$device" "$started"
+touch /etc/config/network && uci set network.wan=interface && uci set network.wan.device=eth0 && uci set network.wan.proto=dhcp && uci commit network
+cable() {
+	case $1 in
+		in) ip link set eth0 up && ip link set eth0p up ;;
+		out) ip link set eth0 up && ip link set eth0p down ;;
+		restart) ip link set eth0 down ;;
+	esac
+}
+starts() { cat /tmp/portsense.starts 2>/dev/null | wc -l; }
+more_than() { [ "$(starts)" -gt "$1" ]; }
+n=0
+# cable before the event, ACTION, INTERFACE, DEVICE, portsense starts it
+while read -r state action interface device want what; do
+	n=$((n + 1))
+	[ "$state" = hold ] && { touch /tmp/portsense.hold; b=$(starts); /usr/bin/portsense & settle more_than "$b"; state=out; }
+	cable "$state"
+	before=$(starts)
+	# netifd names no device on ifdown
+	[ "$device" = - ] && device=
+	env ACTION="$action" INTERFACE="$interface" ${device:+DEVICE="$device"} /sbin/hotplug-call iface
+	[ "$want" = 0 ] || settle more_than "$before"
+	sleep 0.3
+	got=$(($(starts) - before))
+	[ "$got" = "$want" ] || fail "hotplug row $n ($what): $action $interface with the cable $state started portsense $got times, wanted $want"
+	rm -f /tmp/portsense.hold
+	settle sh -c '! pidof portsense >/dev/null'
 done <<EOF
-ifup lan br-lan
-ifdown lan br-lan
-ifup wan eth0
-ifdown wan eth0
-ifup wan6 eth0
-ifdown wan6 eth0
-ifup wan wan
-ifdown wan wan
-ifup wan eth0.2
-ifup wan eth1
-ifupdate wan eth0
-ifupdate lan br-lan
-ifup loopback lo
+in ifup lan br-lan 0 lan is not the uplink
+in ifup wan6 eth0 0 nor is wan6
+in ifupdate wan eth0 0 an address update
+in ifup wan eth0 1 the boot with the cable in
+in ifdown wan - 0 a restart, carrier still on
+restart ifdown wan - 0 a restart, the device taken down
+in ifup wan eth0 0 the restart's ifup
+out ifdown wan - 1 the cable pulled
+out ifdown wan - 0 a restart without the cable
+in ifup wan eth0 1 the cable back
+hold ifdown wan - 0 the cable pulled while portsense runs
+in ifup wan eth0 1 the cable back after that
+in ifup wan eth0 0 again, a restart
 EOF
+echo "node: the hotplug script under hotplug-call, $n events: checked"
+
+# The platform on a stock OpenWrt: config_generate's configuration of a
+# one-port board and the radio as OpenWrt's Wi-Fi detection writes it, then
+# the platform's and the product's first-boot defaults, twice.
+rm -f /etc/config/*
+echo '{"network": {"lan": {"device": "eth0", "protocol": "static"}}}' >/etc/board.json
+/bin/config_generate >/dev/null || fail "config_generate fails"
+printf "\nconfig wifi-device 'radio0'\n\toption type 'mac80211'\n\toption band '2g'\n\toption channel '1'\n\toption disabled '1'\n" >/etc/config/wireless
+printf "\nconfig wifi-iface 'default_radio0'\n\toption device 'radio0'\n\toption network 'lan'\n\toption mode 'ap'\n\toption ssid 'OpenWrt'\n\toption encryption 'none'\n" >>/etc/config/wireless
+printf "\nconfig dhcp 'lan'\n\toption interface 'lan'\n\toption start '100'\n" >/etc/config/dhcp
+cp /etc/config/wireless /tmp/wireless.stock
+platform_defaults() { cp /platform/etc/uci-defaults/80-fleetlink-platform /tmp/90-fleetlink /etc/uci-defaults/ && apply_defaults; }
+platform_defaults
+[ -z "$(ls /etc/uci-defaults)" ] || fail "platform: uci-defaults kept after a run on the stock configuration: $(ls /etc/uci-defaults)"
+rm -rf /tmp/config.1 && cp -a /etc/config /tmp/config.1
+platform_defaults
+diff -r /tmp/config.1 /etc/config || fail "platform: the second run changed the configuration"
+[ "$(uci get network.lan.proto) $(uci get dhcp.lan.ignore) $(uci get node.setting.uplink)" = "dhcp 1 lan" ] ||
+	fail "platform: a one-port board's lan is not the uplink"
+[ "$(uci get wireless.radio0.disabled) $(uci get wireless.default_radio0.disabled)" = "0 1" ] ||
+	fail "platform: radio0 off or OpenWrt's open access point on"
+# Before the radio is detected the platform's defaults fail and stay for the next boot.
+rm /etc/config/wireless
+cp /platform/etc/uci-defaults/80-fleetlink-platform /etc/uci-defaults/ && apply_defaults
+[ -e /etc/uci-defaults/80-fleetlink-platform ] || fail "platform: uci-defaults removed although there was no radio"
+rm -f /etc/uci-defaults/* && cp /tmp/wireless.stock /etc/config/wireless && platform_defaults
+echo "node: the platform's first-boot defaults on config_generate's stock configuration, twice, and without a radio: checked"
 exit $rc

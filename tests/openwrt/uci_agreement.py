@@ -519,7 +519,11 @@ def expect_success(args):
         real = real_tool(os.path.join(work, "real"), args.uci, tree=args.confdir)
         for row in rows:
             [(out, err, status)] = real.run([row.line])
-            if status != 0:
+            # a get of a key not set, or a commit of a package the node has no
+            # file for, says "Entry not found" on any node: the programs take it
+            # as empty or nothing to commit; everything else must succeed
+            absent = err.strip() == b"uci: Entry not found" and not row.line.startswith("uci set")
+            if status != 0 and not absent:
                 failed += 1
                 print("FAILED (%d): %s: %s" % (status, row.line.rstrip("\n"), err.decode(errors="replace").strip()))
     finally:
