@@ -132,12 +132,22 @@ TEST_F(Exchange, WatchdogCheckLogsItsMessages) {
   server.script(ServerReply::text(std::string(kHead) + "#@#Succeed\n"));
   server.script(ServerReply::text(std::string(kHead) + "#@#Failed\n"));
   server.script(ServerReply::never());
+  // "Succeed" trickled a byte at a time, each within the time-out: given up
+  // at the exchange limit.
+  ServerReply trickle = ServerReply::segments({"#", "@", "#", "S", "u", "c", "c", "e", "e", "d"}, Millis(300));
+  trickle.hold = true;
+  server.script(trickle);
   EXPECT_EQ(0, process_http_watchdog(connect(), "dash.test", kServerPingPath));
   EXPECT_EQ(kPingRequest, server.request(0));
   EXPECT_EQ(1, process_http_watchdog(connect(), "dash.test", kServerPingPath));
   dashboard_link().reply_timeout = 1;
   EXPECT_EQ(1, process_http_watchdog(connect(), "dash.test", kServerPingPath));
-  const std::vector<std::pair<int, std::string>> logs = {{7, "Response: Succeed"}, {7, "recv() timed out"}};
+  dashboard_link().exchange_limit = 2;
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(1, process_http_watchdog(connect(), "dash.test", kServerPingPath));
+  EXPECT_LT(seconds_since(t0), 2.5);
+  const std::vector<std::pair<int, std::string>> logs = {
+      {7, "Response: Succeed"}, {7, "recv() timed out"}, {7, "Reply not complete after 2 s: given up"}};
   EXPECT_EQ(logs, fake.logs);
   EXPECT_EQ("", fake.stderr_text);
 }
@@ -217,23 +227,51 @@ TEST_F(Exchange, PacedReaderReadsAReplyInPiecesWhole) {
   EXPECT_EQ(ifc_logs, fake.logs);
 }
 
-TEST_F(Exchange, PacedReaderTimesOutOnASilentDashboard) {
+TEST_F(Exchange, PacedReaderBoundsEachWaitAndTheWholeReply) {
+  // Scaled down: 1 s for each wait, 2 s for the whole reply.
   dashboard_link().reply_timeout = 1;
-  for (ReplyForm form : {ReplyForm::kController, ReplyForm::kIfcounter}) {
-    server.script(ServerReply::never());
+  dashboard_link().exchange_limit = 2;
+  ServerReply trickle = ServerReply::segments(std::vector<std::string>(12, "2"), Millis(300));
+  trickle.hold = true;
+  const std::string silent = "Timed out reading data via select() from server";
+  struct Case {
+    ReplyForm form;
+    ServerReply reply;
+    int result;
+    std::string said;    // the failure's message
+    double least, most;  // seconds
+  };
+  const std::vector<Case> cases = {
+      {ReplyForm::kController, ServerReply::never(), -1, silent, 0.9, 1.5},
+      {ReplyForm::kIfcounter, ServerReply::never(), -1, silent, 0.9, 1.5},
+      // Every wait shorter than the time-out, the whole longer: read whole.
+      {ReplyForm::kController, ServerReply::segments({"HTTP/1.0 ", "200 ", "OK"}, Millis(700)), 15, "", 1.3, 1.9},
+      {ReplyForm::kController, trickle, -1, "Reply not complete after 2 s: given up", 1.9, 2.5},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Case& c = cases[i];
+    server.script(c.reply);
     fake.logs.clear();
     int sock = ask();
     char buf[4096];
     auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(-1, read_dashboard_reply(sock, buf, sizeof(buf), form));
+    EXPECT_EQ(c.result, read_dashboard_reply(sock, buf, sizeof(buf), c.form));
     double took = seconds_since(t0);
-    EXPECT_GE(took, 0.9);
-    EXPECT_LT(took, 3.0);
+    EXPECT_GE(took, c.least);
+    EXPECT_LT(took, c.most);
     EXPECT_FALSE(is_open(sock));
-    EXPECT_EQ("Reading Response\nTimed out reading data via select() from server\n", fake.stdout_text);
-    std::vector<std::pair<int, std::string>> logs;
-    if (form == ReplyForm::kController) logs = {{7, "Timed out reading data via select() from server"}};
-    EXPECT_EQ(logs, fake.logs);
+    if (c.result > 0) {
+      EXPECT_STREQ("HTTP/1.0 200 OK", buf);
+      continue;
+    }
+    EXPECT_EQ("Reading Response\n" + c.said + "\n", fake.stdout_text);
+    if (c.form == ReplyForm::kController) {
+      ASSERT_FALSE(fake.logs.empty());
+      EXPECT_EQ((std::pair<int, std::string>{7, c.said}), fake.logs.back());  // after the pieces read
+    } else {
+      EXPECT_TRUE(fake.logs.empty());
+    }
   }
 }
 

@@ -46,9 +46,15 @@ StatRead read_stat(long pid, ProcessEntry& entry) {
   if (!f) return StatRead::kMissing;
   memset(&entry, 0, sizeof(entry));
   char line[512];
+  // Nothing to read: the process ended between the open and the read
+  // (the kernel then fails the read), which is no fault of the file.
+  if (!fgets(line, sizeof(line), f)) {
+    fclose(f);
+    return StatRead::kMissing;
+  }
   // The kernel starts the file with its folder's pid; any other number
   // (0 or -1 would reach a process group or every process) is not taken.
-  bool parsed = fgets(line, sizeof(line), f) && parse_stat_line(line, entry) && entry.pid == pid;
+  bool parsed = parse_stat_line(line, entry) && entry.pid == pid;
   fclose(f);
   return parsed ? StatRead::kOk : StatRead::kUnparsed;
 }

@@ -10,7 +10,7 @@ struct ProcessEntry {
 
 // Calls visit for every process until it returns true. 0 after the walk,
 // -1 when /proc cannot be opened, 1 when a stat file does not parse (the
-// walk ends there). Prints or logs the lookup's messages.
+// walk ends there). A process that ends during the walk is skipped. Prints or logs the lookup's messages.
 int walk_processes(bool (*visit)(const ProcessEntry& entry, void* arg), void* arg);
 
 // The pid of the first process named `name` (its state into *state), -1 when

@@ -10,6 +10,7 @@
 #include "common/output.h"
 #include "common/reply_reader.h"
 #include "common/text.h"
+#include "common/transport.h"
 
 namespace {
 
@@ -27,8 +28,10 @@ const char* exchange_reply(int sock, const char* host, const char* path, char* a
 
   memset(area, 0, cap);
   size_t total = 0;
+  bool given_up = false;
+  const int64_t deadline = reply_deadline();
   while (total < cap - 1) {
-    ssize_t n = recv_piece(sock, area + total, cap - 1 - total);
+    ssize_t n = recv_piece(sock, area + total, cap - 1 - total, deadline);
     if (n > 0) {
       total += static_cast<size_t>(n);
       continue;
@@ -36,7 +39,16 @@ const char* exchange_reply(int sock, const char* host, const char* path, char* a
     if (n < 0) {
       // What came before the failure is kept.
       int err = errno;
-      if (err == EAGAIN || err == EWOULDBLOCK) {
+      if (err == ETIMEDOUT) {
+        given_up = true;
+        FixedText<64> text;
+        text.format(kReplyGivenUp, dashboard_link().exchange_limit);
+        if (logged) {
+          log_printf(LOG_DEBUG, "%s", text.c_str());
+        } else {
+          err_printf("%s\n", text.c_str());
+        }
+      } else if (err == EAGAIN || err == EWOULDBLOCK) {
         if (logged) {
           log_printf(LOG_DEBUG, "recv() timed out");
         } else {
@@ -51,6 +63,7 @@ const char* exchange_reply(int sock, const char* host, const char* path, char* a
     break;
   }
   close(sock);
+  if (given_up) return nullptr;
 
   char* payload = const_cast<char*>(reply_payload(area, total));
   if (!payload) payload = area;
@@ -61,6 +74,7 @@ const char* exchange_reply(int sock, const char* host, const char* path, char* a
 int process_http(int sock, const char* host, const char* path, int mode, NodeIdHandler on_nodeid) {
   char area[kReplyArea];
   const char* payload = exchange_reply(sock, host, path, area, sizeof(area), false);
+  if (!payload) return 1;
   switch (mode) {
     case kReplyCheck:
       return strcmp(payload, "Succeed") == 0 ? 0 : 1;

@@ -15,7 +15,8 @@ enum HttpMode {
 using NodeIdHandler = void (*)(const char* payload);
 
 // Sends the empty-body POST for path, reads the reply (at most 5012 bytes,
-// each wait bounded by the reply time-out), closes the socket and interprets
+// each wait bounded by the reply time-out, the whole by the exchange limit;
+// a reply given up at that limit gives 1), closes the socket and interprets
 // the payload by mode. Mode 1 hands the payload to on_nodeid and gives 0;
 // mode 0 gives 0 for "Succeed", else 1; any other mode, or mode 1 without a
 // handler, gives 1.
@@ -25,6 +26,7 @@ int process_http(int sock, const char* host, const char* path, int mode, NodeIdH
 // messages of its own: sends the request, reads the reply into area (cap
 // bytes) until the dashboard closes, a receive fails or the area is full,
 // closes the socket and returns the payload with one final line end
-// removed. With `logged` the receive failures go to the debug log instead
-// of standard error.
+// removed; nullptr when the reply had not ended within the exchange limit
+// (reply_deadline), which is then not used. With `logged` the receive
+// failures go to the debug log instead of standard error.
 const char* exchange_reply(int sock, const char* host, const char* path, char* area, size_t cap, bool logged);

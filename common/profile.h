@@ -15,9 +15,10 @@ struct ProgramProfile {
   int proc_parse_failure = -1;            // find_pid_by_name result for a stat that does not parse
   bool proc_messages_logged = false;      // process lookup messages go to the debug log
   bool runner_notes_on_stderr = false;    // the command runner's complaints go to standard error
-  // The mesh bring-up (lonely, portsense): how get_nodeid and check_internet
-  // connect to the dashboard, and how often bat_ping reads the gateway table.
-  const ConnectVariant* mesh_connect = nullptr;
+  // How ConnectHost connects to the dashboard (lonely, portsense, the
+  // watchdog), and how often the mesh bring-up's bat_ping reads the gateway
+  // table.
+  const ConnectVariant* host_connect = nullptr;
   int gateway_readings = 0;
 };
 

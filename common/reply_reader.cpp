@@ -16,12 +16,30 @@
 #include "common/text.h"
 #include "common/transport.h"
 
-ssize_t recv_piece(int sock, char* buf, size_t len) {
+namespace {
+
+// Waits until the socket is readable: >0 ready, 0 when the reply time-out
+// passed, -1 when the wait failed (errno set). `past_deadline` tells whether
+// the wait was the deadline's rather than the time-out's.
+int wait_for_piece(int sock, int64_t deadline, bool& past_deadline) {
+  int64_t wait = dashboard_link().reply_timeout * 1000LL;
+  int64_t left = deadline - monotonic_ms();
+  past_deadline = left <= wait;
+  if (past_deadline) wait = left > 0 ? left : 0;
+  return wait_fd(sock, POLLIN, static_cast<int>(wait));
+}
+
+}  // namespace
+
+int64_t reply_deadline() { return monotonic_ms() + dashboard_link().exchange_limit * 1000LL; }
+
+ssize_t recv_piece(int sock, char* buf, size_t len, int64_t deadline) {
   if (len == 0) return 0;
   for (;;) {
-    int ready = wait_fd(sock, POLLIN, dashboard_link().reply_timeout * 1000);
+    bool past_deadline = false;
+    int ready = wait_for_piece(sock, deadline, past_deadline);
     if (ready == 0) {
-      errno = EAGAIN;
+      errno = past_deadline ? ETIMEDOUT : EAGAIN;
       return -1;
     }
     if (ready < 0) return -1;
@@ -102,9 +120,18 @@ int read_dashboard_reply(int sock, char* buffer, size_t cap, ReplyForm form) {
   }
   size_t total = 0;
   buffer[0] = '\0';
+  const int64_t deadline = reply_deadline();
   // A full buffer is the end of the reply: the rest is not waited for.
   while (total < cap - 1) {
-    int ready = wait_fd(sock, POLLIN, dashboard_link().reply_timeout * 1000);
+    bool past_deadline = false;
+    int ready = wait_for_piece(sock, deadline, past_deadline);
+    if (ready == 0 && past_deadline) {
+      FixedText<64> logged;
+      logged.format(kReplyGivenUp, dashboard_link().exchange_limit);
+      FixedText<64> printed;
+      printed.format("%s\n", logged.c_str());
+      return fail(sock, form, printed, logged);
+    }
     if (ready == 0) {
       const char* text = "Timed out reading data via select() from server";
       FixedText<64> printed;

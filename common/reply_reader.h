@@ -6,11 +6,21 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
-// Waits for the next piece of a reply and receives at most len bytes of it.
-// Returns the bytes received, 0 when the peer closed (or len is 0), or -1
-// with errno set: EAGAIN when the time-out passed.
-ssize_t recv_piece(int sock, char* buf, size_t len);
+// The moment (monotonic_ms) by which a reply whose reading starts now must
+// have ended: the link's exchange limit from now. A dashboard that trickles
+// its reply, each piece within the reply time-out, is given up then.
+int64_t reply_deadline();
+// What a reader says when the deadline ended a reply; the reply is not used.
+// One %d: the exchange limit in seconds.
+inline constexpr char kReplyGivenUp[] = "Reply not complete after %d s: given up";
+
+// Waits for the next piece of a reply, at most the reply time-out and never
+// past `deadline`, and receives at most len bytes of it. Returns the bytes
+// received, 0 when the peer closed (or len is 0), or -1 with errno set:
+// EAGAIN when the reply time-out passed, ETIMEDOUT when the deadline did.
+ssize_t recv_piece(int sock, char* buf, size_t len, int64_t deadline);
 
 // The payload of a reply: the text after "#@#" when the first "#" among the
 // first len bytes starts that marker, else nullptr (a "#@#" further on does
@@ -35,5 +45,6 @@ enum class ReplyForm {
 // The paced reader of the check-in and the statistics report: reads until
 // the dashboard closes or buffer (capacity cap) is full, then terminates the
 // text. Closes the socket in every case. Returns the bytes read, or -1 on a
-// time-out, a failed wait or a failed read.
+// time-out (of one wait, or of the whole reply: reply_deadline), a failed
+// wait or a failed read.
 int read_dashboard_reply(int sock, char* buffer, size_t cap, ReplyForm form);

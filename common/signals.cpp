@@ -26,13 +26,6 @@ sigset_t wait_mask() {
   return m;
 }
 
-// 64 bits: a 32-bit long of milliseconds overflows after 24.8 days of uptime.
-int64_t monotonic_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 timespec to_timespec(int64_t ms) {
   timespec ts;
   ts.tv_sec = static_cast<time_t>(ms / 1000);
@@ -68,6 +61,13 @@ void termination_point() {
   if (sig == 0) return;
   g_terminating = true;
   g_action(sig);
+}
+
+// 64 bits: a 32-bit long of milliseconds overflows after 24.8 days of uptime.
+int64_t monotonic_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 int wait_fd(int fd, short events, int timeout_ms) {

@@ -22,6 +22,9 @@ void termination_point();
 // True once the termination action has started (clean-up in progress).
 bool terminating();
 
+// Milliseconds of the monotonic clock.
+int64_t monotonic_ms();
+
 // Waits until `fd` is ready for `events` or `timeout_ms` has passed (-1: no
 // limit). Returns >0 when ready, 0 on time-out, -1 on error (errno set).
 int wait_fd(int fd, short events, int timeout_ms);

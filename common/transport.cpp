@@ -14,6 +14,7 @@
 
 #include "common/host.h"
 #include "common/output.h"
+#include "common/profile.h"
 #include "common/signals.h"
 #include "common/text.h"
 
@@ -119,6 +120,10 @@ bool connect_socket(int sock, const in_addr& addr, unsigned short port) {
 DashboardLink& dashboard_link() {
   static DashboardLink link;
   return link;
+}
+
+int ConnectHost(const char* host, const char* fallback_ip) {
+  return connect_to(*profile().host_connect, host, fallback_ip);
 }
 
 int connect_to(const ConnectVariant& v, const char* name, const char* fallback_ip, unsigned short port) {

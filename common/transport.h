@@ -21,12 +21,17 @@ struct ConnectVariant {
   bool report_connect = false;  // reports the connect's outcome as perror("Connect") does
 };
 
-// How the programs reach the dashboard: its port, and how long a reader
-// waits for the next piece of a reply. Tests point them at a scripted server
-// and shorten the wait.
+// How the programs reach the dashboard: its port, how long a reader waits
+// for the next piece of a reply, and how long a whole reply may take. Tests
+// point them at a scripted server and shorten the waits.
 struct DashboardLink {
   unsigned short port = 80;
-  int reply_timeout = 30;  // seconds
+  int reply_timeout = 30;  // seconds, each wait for the next piece
+  // Seconds for the whole of a reply, however it is paced: shorter than the
+  // shortest period of a program that talks to the dashboard (the check-in's
+  // and the reporters' minute), and time enough for the largest reply (the
+  // 1 MiB custom script at 20 KiB/s).
+  int exchange_limit = 50;
 };
 DashboardLink& dashboard_link();
 
@@ -35,3 +40,7 @@ DashboardLink& dashboard_link();
 // dashboard's port). The socket is non-blocking: read it with recv_piece and
 // write it with send_request. Returns the socket, or -1.
 int connect_to(const ConnectVariant& variant, const char* host, const char* fallback_ip, unsigned short port = 0);
+
+// The dashboard connection of lonely, portsense and the watchdog: connect_to
+// with the program's own variant (its profile's host_connect).
+int ConnectHost(const char* host, const char* fallback_ip);

@@ -102,6 +102,10 @@ void apply_reply(const ReplyText& reply, size_t len, NodeConfig& config) {
 
 }  // namespace
 
+int connect_dashboard(const DashboardConfig& config) {
+  return connect_to(kCheckinConnect, config.host, config.fallback_ip);
+}
+
 int send_checkin(const DeviceIdentity& identity) {
   DashboardConfig& dashboard = dashboard_config();
   NodeConfig& config = node_config();
@@ -113,7 +117,7 @@ int send_checkin(const DeviceIdentity& identity) {
   log_printf(LOG_DEBUG, "Checkin Interval: %s", dashboard.interval.c_str());
   report.rr = take_restart_report(dashboard);
 
-  int sock = connect_to(kCheckinConnect, dashboard.host, dashboard.fallback_ip);
+  int sock = connect_dashboard(dashboard);
   if (sock < 0) {
     log_printf(LOG_DEBUG, "Faild to connect to Dashboard: %s", dashboard.host.c_str());
     return 1;

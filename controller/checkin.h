@@ -3,7 +3,13 @@
 // the wired uplink.
 #pragma once
 
+struct DashboardConfig;
 struct DeviceIdentity;
+
+// Connects to the dashboard of the configuration (its host, else its
+// fallback address), saying each step on standard output. A connected
+// socket, or -1.
+int connect_dashboard(const DashboardConfig& config);
 
 // Where the decoded configuration of the last accepted reply is kept.
 extern const char kReceivedFile[];  // "/tmp/.received"

@@ -47,7 +47,11 @@ int search_cycle(int cycle) {
 
   if (cycle == kRebootCycle) {
     out_line("Maximum count exceed - Rebooting node");
-    host().run("/sbin/do_reboot 30");
+    // Without a working reboot script the search would go on for ever.
+    if (host().run("/sbin/do_reboot 30") != 0) {
+      out_line("/sbin/do_reboot 30 missing or failed: rebooting with /sbin/reboot");
+      host().run("/sbin/reboot");
+    }
   }
   host().sleep(30);
   return 1;

@@ -122,6 +122,22 @@ TEST_F(ChannelSearch, TheEleventhCycleOrdersTheRebootOnce) {
   EXPECT_EQ(11, StandInScan::scans - 3);  // 14 scans, the order after the eleventh
 }
 
+TEST_F(ChannelSearch, AMissingOrFailingRebootScriptFallsBackToReboot) {
+  for (int status : {127 << 8, 1 << 8}) {  // missing, failing
+    SCOPED_TRACE(status);
+    fake.events.clear();
+    fake.on_command = [&](const std::string& command, std::string&) {
+      return command == "/sbin/do_reboot 30" ? status : -1;
+    };
+    EXPECT_EQ(1, search_cycle(10));
+    std::vector<std::string> seen = effects({"run", "out"});
+    EXPECT_EQ((std::vector<std::string>{"out Maximum count exceed - Rebooting node\n", "run /sbin/do_reboot 30",
+                                        "out /sbin/do_reboot 30 missing or failed: rebooting with /sbin/reboot\n",
+                                        "run /sbin/reboot"}),
+              std::vector<std::string>(seen.end() - 4, seen.end()));
+  }
+}
+
 TEST_F(ChannelSearch, ScansThatFailCountAsCyclesWithoutResult) {
   kernel.scan_backends.clear();  // mesh0 has no nl80211 radio: every scan fails
   for (int cycle = 0; cycle <= 10; ++cycle) EXPECT_EQ(1, search_cycle(cycle));

@@ -35,13 +35,6 @@ Link g_link;
 // from stalling the search.
 constexpr int kReplyWaitMs = 5000;
 
-// 64 bits: a 32-bit long of milliseconds since boot overflows after 24 days.
-int64_t monotonic_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 int skip_handler(nl_msg*, void*) { return NL_SKIP; }
 int no_seq_check(nl_msg*, void*) { return NL_OK; }
 

@@ -10,7 +10,7 @@ const ProgramProfile kLonelyProfile = {
     .name = "lonely",
     .led_blink_pause = 10,
     .led_perror = true,
-    .mesh_connect = &kLonelyConnect,
+    .host_connect = &kLonelyConnect,
     .gateway_readings = 3,
 };
 

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "common/host.h"
+#include "common/process.h"
 #include "common/text.h"
 #include "lonely/nl80211_link.h"
 
@@ -143,7 +144,9 @@ void hup_phy_daemon(const char* phy) {
   fclose(f);
   text[n] = '\0';
   int pid = atoi(text);
-  if (pid > 0) host().kill(pid, SIGHUP);
+  // A pid file left from an earlier radio daemon may name a recycled pid:
+  // only the radio daemon itself is signalled.
+  if (pid > 0) signal_named_process(pid, "hostapd", SIGHUP);
 }
 
 void hup_radio_daemon(const char* ifname) {

@@ -75,8 +75,12 @@ TEST(RadioDaemon, HangUpFromThePidFile) {
   hup_phy_daemon("phy0");
   fake.write("/var/run/wifi-phy0.pid", "none\n");
   hup_phy_daemon("phy0");
-  EXPECT_TRUE(fake.kills.empty());
   fake.write("/var/run/wifi-phy0.pid", "1234\n");
+  hup_phy_daemon("phy0");  // a stale pid: no such process
+  fake.add_process(1234, "udhcpc", 'S');
+  hup_phy_daemon("phy0");  // a recycled pid
+  EXPECT_TRUE(fake.kills.empty());
+  fake.add_process(1234, "hostapd", 'S');
   hup_phy_daemon("phy0");
   EXPECT_EQ((std::vector<std::pair<pid_t, int>>{{1234, SIGHUP}}), fake.kills);
   // Without nl80211 an interface has no radio, and nobody is signalled.

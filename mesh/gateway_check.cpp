@@ -34,7 +34,7 @@ int bat_ping(int readings) {
 }
 
 int check_internet() {
-  int sock = connect_to(*profile().mesh_connect, kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
+  int sock = ConnectHost(kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
   if (sock < 0) return 1;
   return process_http(sock, kBuiltInDashboard.host, kServerPingPath, kReplyCheck) == 0 ? 0 : 1;
 }

@@ -103,7 +103,7 @@ void set_nodeid(const char* reply) { g_last_stored = store_identity(reply); }
 bool last_nodeid_stored() { return g_last_stored; }
 
 int get_nodeid(const char* mac) {
-  int sock = connect_to(*profile().mesh_connect, kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
+  int sock = ConnectHost(kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
   if (sock < 0) return -1;
   FixedText<50> encoded;
   b64_encode(mac, encoded);

@@ -14,7 +14,7 @@ void probe_node() {
 }
 
 int settle_cycle() {
-  wait_for_vlan();
+  if (!wait_for_vlan()) return -1;
   // The link and client as probed above: not probed again in this cycle.
   int done = settle_role();
   host().sleep(5);
@@ -24,7 +24,9 @@ int settle_cycle() {
 int run_portsense() {
   for (int cycle = 1; cycle <= kPortsenseCycles; ++cycle) {
     probe_node();
-    if (settle_cycle()) break;
+    int done = settle_cycle();
+    if (done < 0) return 1;
+    if (done) break;
   }
   return 0;
 }

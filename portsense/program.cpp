@@ -8,7 +8,7 @@ const ProgramProfile kPortsenseProfile = {
     .name = "portsense",
     .led_perror = true,
     .if_status_tries_ioctl = true,
-    .mesh_connect = &kPortsenseConnect,
+    .host_connect = &kPortsenseConnect,
     .gateway_readings = 4,
 };
 

@@ -8,8 +8,13 @@
 
 int vlan_wait_counter = 0;
 
-void wait_for_vlan() {
+bool wait_for_vlan() {
   while (vlan != 1) {
+    if (vlan_wait_counter >= kVlanWaitPasses) {
+      out_printf("VLANs bat0.0 to bat0.3 still missing after %d s of waiting: no role decision\n",
+                 kVlanWaitPasses * 10);
+      return false;
+    }
     out_line("Waiting for batman to start vlan");
     check_vlan();
     // `boot` as probed at the start of the cycle.
@@ -25,4 +30,5 @@ void wait_for_vlan() {
     host().sleep(10);
     if (++vlan_wait_counter == kForcedVlanStartPass) service::_vlan(0);
   }
+  return true;
 }

@@ -101,6 +101,20 @@ TEST_F(VlanWait, TheCounterRunsOverTheWholeProgram) {
   EXPECT_EQ(8, vlan_wait_counter);
 }
 
+TEST_F(VlanWait, VlansThatNeverComeEndTheWaitAfterTenMinutes) {
+  SlowBatmanNode node;
+  boot = 0;
+  vlan_wait_counter = kVlanWaitPasses - 2;  // passes of an earlier cycle count
+  ScopedHost scope(node);
+  check_vlan();
+  EXPECT_FALSE(wait_for_vlan());
+  EXPECT_EQ(
+      (std::vector<std::string>{kWaiting, kSleep, kWaiting, kSleep,
+                                "out VLANs bat0.0 to bat0.3 still missing after 600 s of waiting: no role decision\n"}),
+      joined_lines(node.events));
+  EXPECT_EQ(kVlanWaitPasses, vlan_wait_counter);
+}
+
 TEST_F(VlanWait, VlansPresentMeansNoWait) {
   SlowBatmanNode node;
   node.create_vlans();

@@ -28,19 +28,13 @@ constexpr unsigned kReportPeriod = 60;
 // empty body's length.
 constexpr size_t kLengthDigitsBeyondZero = 4;
 
-long long monotonic_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 // Prints the reply as it comes until the dashboard closes. Its content is
 // not used, so the whole of it gets the reply time-out: a dashboard that
 // trickles bytes cannot hold the reporter either.
 void print_reply(int sock, char* area, size_t cap) {
-  long long deadline = monotonic_ms() + dashboard_link().reply_timeout * 1000LL;
+  int64_t deadline = monotonic_ms() + dashboard_link().reply_timeout * 1000LL;
   for (;;) {
-    long long left = deadline - monotonic_ms();
+    int64_t left = deadline - monotonic_ms();
     if (left <= 0 || wait_fd(sock, POLLIN, static_cast<int>(left)) <= 0) return;
     ssize_t n = recv(sock, area, cap - 1, MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;

@@ -90,6 +90,7 @@ void validate_voucher(int sock, const char* query, const char* host_name) {
   memset(chunk, 0, sizeof(chunk));
   AnswerPrinter printer;
   size_t total = 0;
+  const int64_t deadline = reply_deadline();
   for (;;) {
     // An answer is a few words: a dashboard that never stops sending must
     // not keep the portal's log-in waiting for ever.
@@ -97,10 +98,13 @@ void validate_voucher(int sock, const char* query, const char* host_name) {
       err_printf("Reply longer than %u bytes: the rest is not read\n", static_cast<unsigned>(kAnswerLimit));
       return;
     }
-    ssize_t n = recv_piece(sock, chunk, sizeof(chunk) - 1);
+    ssize_t n = recv_piece(sock, chunk, sizeof(chunk) - 1, deadline);
     if (n == 0) return;
     if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (errno == ETIMEDOUT) {
+        err_printf(kReplyGivenUp, dashboard_link().exchange_limit);
+        err_printf("\n");
+      } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
         err_printf("recv() timed out.\n");
       } else {
         err_printf("recv() failed due to errno = %d\n", errno);

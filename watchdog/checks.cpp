@@ -78,7 +78,7 @@ int process_http_watchdog(int sock, const char* host, const char* path) {
   // Kept out of the stack: the area is large.
   static char area[30001];
   const char* payload = exchange_reply(sock, host, path, area, sizeof(area), true);
-  if (strcmp(payload, "Succeed") != 0) return 1;
+  if (!payload || strcmp(payload, "Succeed") != 0) return 1;
   log_printf(LOG_DEBUG, "Response: %s", payload);
   return 0;
 }
@@ -128,7 +128,7 @@ void clear_zombies() {
 }
 
 void internet_test() {
-  int sock = connect_to(kWatchdogConnect, kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
+  int sock = ConnectHost(kBuiltInDashboard.host, kBuiltInDashboard.fallback_ip);
   if (sock < 0) {
     // No connection is an outage of the dashboard or the uplink, which a
     // search would not mend, unless a repeater has lost the mesh itself.

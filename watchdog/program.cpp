@@ -9,6 +9,7 @@ const ProgramProfile kWatchdogProfile = {
     .read_file_quiet_on_empty = true,
     .proc_parse_failure = -2,
     .proc_messages_logged = true,
+    .host_connect = &kWatchdogConnect,
 };
 
 // The watchdog's log lines carry no pid.

@@ -240,6 +240,11 @@ TEST_F(CustomScript, ErrorPagesAndCutRepliesLeaveNoFile) {
   held.pieces = {std::string("HTTP/1.0 200 OK\r\n\r\n") + kScript};
   held.hold = true;
   dashboard_link().reply_timeout = 1;
+  dashboard_link().exchange_limit = 2;
+  // The script a line every 0.6 s, each within the time-out, never ending.
+  ServerReply trickled = ServerReply::segments(
+      {"HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\n", "echo 1\n", "echo 2\n", "echo 3\n", "echo 4\n", "echo 5\n"}, Millis(600));
+  trickled.hold = true;
   const Case cases[] = {
       {"a 404 page with a '#'",
        ServerReply::text("HTTP/1.0 404 Not Found\r\n\r\n<body style=\"color:#333\">#!no</body>\n"),
@@ -249,6 +254,7 @@ TEST_F(CustomScript, ErrorPagesAndCutRepliesLeaveNoFile) {
       {"a '#' at the very end", ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#!/"),
        "No script in the reply from scripts.example: nothing to run\n"},
       {"a server that never closes", held, "recv() timed out.\nOk received from server!\n"},
+      {"a server that trickles", trickled, "Reply not complete after 2 s: given up\nOk received from server!\n"},
       {"a reset in the middle of the script",
        ServerReply::reset_after("HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\nrm -rf /tmp/"),
        "recv() failed due to errno = " + std::to_string(ECONNRESET) + "\n"},

@@ -8,6 +8,7 @@
 #include "common/host.h"
 #include "common/output.h"
 #include "common/reply_reader.h"
+#include "common/transport.h"
 #include "controller/controller_loop.h"
 #include "controller/settings/custom_script.h"
 
@@ -94,7 +95,8 @@ int fetch_custom_script(int sock, const char* host_name, const char* page) {
   size_t written = 0;
   ssize_t n;
   ReplyHead head;
-  while ((n = recv_piece(sock, chunk, sizeof(chunk))) > 0) {
+  const int64_t deadline = reply_deadline();
+  while ((n = recv_piece(sock, chunk, sizeof(chunk), deadline)) > 0) {
     const char* from = chunk;
     size_t len = static_cast<size_t>(n);
     head.take(chunk, len);
@@ -120,7 +122,10 @@ int fetch_custom_script(int sock, const char* host_name, const char* page) {
     written += len;
   }
   if (n < 0) {
-    if (errno == EAGAIN) {
+    if (errno == ETIMEDOUT) {
+      out_printf(kReplyGivenUp, dashboard_link().exchange_limit);
+      out_printf("\n");
+    } else if (errno == EAGAIN) {
       out_line("recv() timed out.");
     } else {
       err_printf("recv() failed due to errno = %d\n", errno);

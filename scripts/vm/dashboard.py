@@ -25,6 +25,9 @@ instead (recorded as kind "fault" with the request's path):
             the record's "garbage"); the check-in path has a turn of its own,
             which starts with the 1 MiB reply, the other paths one starting
             with the random bytes
+  trickle   a whole reply ("200", "#@#Succeed"), one byte every 20 s, until the
+            node closes (the record's "held" and "bytes": how long it waited
+            and how much it got)
 
     dashboard.py --state DIR [--port N] [--checkin-path P] [--stats-path P]
 """
@@ -34,6 +37,7 @@ import binascii
 import json
 import os
 import random
+import select
 import socketserver
 import sys
 import threading
@@ -42,7 +46,9 @@ import urllib.parse
 
 LOCK = threading.Lock()
 
-FAULTS = ("silent", "garbage")
+FAULTS = ("silent", "garbage", "trickle")
+TRICKLE = b"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n#@#Succeed\n"
+TRICKLE_PAUSE = 20  # seconds between two bytes: less than a node's 30 s wait for the next ones
 HTML_ERROR = (b"HTTP/1.0 502 Bad Gateway\r\nContent-Type: text/html\r\n\r\n<html><head><title>502</title>"
               b"<style>#main { color: red }</style></head><body><div id=\"main\"><h1>Bad Gateway</h1>"
               b"<a href=\"#top\">#@# back to the top</a></div></body></html>\n")
@@ -277,6 +283,8 @@ class Handler(socketserver.BaseRequestHandler):
                 return self.hold(dashboard, words[1])
             if fault == "garbage":
                 return self.request.sendall(dashboard.garbage(words[1]))
+            if fault == "trickle":
+                return self.trickle(dashboard, words[1])
             reply = dashboard.handle(words[0], words[1], headers, body[:length] if length else body)
             self.request.sendall(reply)
         except (OSError, ValueError):
@@ -293,6 +301,24 @@ class Handler(socketserver.BaseRequestHandler):
         except OSError:
             pass
         dashboard.note_fault(target, silent=1, held=round(time.time() - start, 1))
+
+
+    def trickle(self, dashboard, target):
+        """Sends TRICKLE a byte at a time, TRICKLE_PAUSE apart, until the node
+        closes (at most 10 minutes; the rest of the reply is then held back)."""
+        start = time.time()
+        sent = 0
+        try:
+            while time.time() - start < 600:
+                if sent < len(TRICKLE):
+                    self.request.sendall(TRICKLE[sent:sent + 1])
+                    sent += 1
+                ready, _, _ = select.select([self.request], [], [], TRICKLE_PAUSE)
+                if ready and not self.request.recv(65536):
+                    break
+        except OSError:
+            pass
+        dashboard.note_fault(target, trickle=1, held=round(time.time() - start, 1), bytes=sent)
 
 
 class Server(socketserver.ThreadingTCPServer):

@@ -1,13 +1,15 @@
-"""the dashboard away and back: refused, silent, garbage; the daemons live, bounded, nothing applied"""
+"""the dashboard away and back: refused, silent, garbage, trickled; the daemons live, bounded, nothing applied"""
 import os
 import time
 
 from mesh import expect
 from scenarios._wired import DAEMONS, MAC, PERIOD, checkin, settle_gateway
 
-TIME_LIMIT = 900
+TIME_LIMIT = 1320
 AWAY = PERIOD + 10   # how long each fault lasts
 REPLY_WAIT = 30      # how long a program waits for the dashboard's next bytes
+EXCHANGE_LIMIT = 50  # how long a whole reply may take
+WATCHDOG_PERIOD = 180
 # The daemons' pids, the committed settings and crontab, and the names in
 # /tmp and /var/run: what a fault must leave as it was.
 SNAPSHOT = ("for p in %s; do echo \"$p $(pidof $p)\"; done; "
@@ -85,15 +87,37 @@ def run(mesh):
     after = mesh.ok(1, SNAPSHOT)
     expect(after == before, "after the garbage: daemons, settings, files as they were:\n%s\nwas:\n%s" % (after, before))
 
+    mesh.phase("trickle: a reply of one byte every 20 s, for more than a period")
+    start = time.time()
+    set_fault(mesh, "trickle")
+
+    def given_up():
+        return [r["path"] for r in faults_since(mesh, start, "trickle")]
+    # the controller and ifcounter each give up a reply and try again on their next
+    # pass; the watchdog's Internet check gives up one (its period is three minutes)
+    mesh.wait_for("two check-ins and statistics, one Internet check, each given up", lambda: (
+        given_up().count("/checkin.php") >= 2 and given_up().count("/netstats.php") >= 2 and
+        "/serverping.php" in given_up()), WATCHDOG_PERIOD + 2 * EXCHANGE_LIMIT + 60, interval=2)
+    time.sleep(max(0, start + AWAY - time.time()))
+    set_fault(mesh, None)
+    trickled = faults_since(mesh, start, "trickle")
+    longest = max(r["held"] for r in trickled)
+    mesh.measure("trickle: %d replies given up after at most %.1fs and %d bytes (%s) in %.0fs"
+                 % (len(trickled), longest, max(r["bytes"] for r in trickled),
+                    ", ".join(sorted({r["path"] for r in trickled})), time.time() - start))
+    expect(longest <= EXCHANGE_LIMIT + 5, "a trickled reply held %.1fs" % longest)
+    expect(mesh.ok(1, SNAPSHOT) == before, "after the trickle: daemons, settings, files as they were")
+
     mesh.phase("the dashboard back: the node checks in within a period")
     back = time.time()
-    seen = checkin(mesh, "a check-in after the return", back, PERIOD + REPLY_WAIT + 30)
+    # a trickled reply still running when the dashboard came back ends at its limit
+    seen = checkin(mesh, "a check-in after the return", back, PERIOD + EXCHANGE_LIMIT + 30)
     mesh.wait_record("statistics after the return", "stats", lambda r: r["mac"] == MAC, timeout=PERIOD + 30,
                      after=back)
     mesh.measure("the node checked in again %.0fs after the dashboard came back" % (seen["time"] - back))
     expect(mesh.ok(1, SNAPSHOT) == before, "at the end: daemons, settings, files as they were")
 
-    held = faults_since(mesh, silent, "held")
+    held = faults_since(mesh, silent, "silent")  # the trickled replies have their own bound
     longest = max(r["held"] for r in held)
     mesh.measure("silent dashboard: %d connections held, the longest %.1fs before the node gave up (%s)"
                  % (len(held), longest, ", ".join(sorted({r["path"] for r in held}))))
