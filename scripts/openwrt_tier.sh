@@ -165,6 +165,23 @@ for lib in $needed; do
 done
 echo "openwrt: usr/bin/fleetlink needs:" $needed
 
+# The platform package: make reads it; it installs its four files, each as the project holds it.
+PL=$OUT/platform
+rm -rf "$PL" && mkdir -p "$PL"
+if make -s -C openwrt/fleetlink-platform TOPDIR="$STUBS" BUILD_DIR="$PL/build" vars >"$PL/vars" 2>"$PL/make.err" && ! [ -s "$PL/make.err" ] &&
+   make -s -C openwrt/fleetlink-platform TOPDIR="$STUBS" BUILD_DIR="$PL/build" IPKG_DIR="$PL/ipkg" install >>"$PL/make.err" 2>&1; then
+  [ "$(sed -n 's/^PKG_VERSION=//p' "$PL/vars")" = "$version" ] || fail "fleetlink-platform: PKG_VERSION is not $version"
+  [ "$(sed -n 's/^PKG_MAINTAINER=//p' "$PL/vars")" = "$(var PKG_MAINTAINER)" ] || fail "fleetlink-platform: another PKG_MAINTAINER"
+  platform_files="etc/init.d/vlan etc/uci-defaults/80-fleetlink-platform sbin/do_reboot usr/share/udhcpc/default.script"
+  [ "$(cd "$PL/ipkg" && find . -type f -perm -u+x | sed 's|^\./||' | sort | tr '\n' ' ')" = "$platform_files " ] ||
+    fail "fleetlink-platform installs: $(cd "$PL/ipkg" && find . -type f | tr '\n' ' ')"
+  for f in $platform_files; do cmp -s "$PL/ipkg/$f" "openwrt/fleetlink-platform/files/$f" || fail "fleetlink-platform: $f differs"; done
+  (cd "$PL/ipkg" && shellcheck -s sh $platform_files) || fail "shellcheck finds faults in fleetlink-platform"
+  echo "openwrt: make reads fleetlink-platform, which installs its $(echo $platform_files | wc -w) scripts"
+else
+  fail "make cannot read or install fleetlink-platform:"; cat "$PL/make.err"
+fi
+
 # 4. The package's shell files.
 shells="etc/init.d/fleetlink-watchdog etc/init.d/fleetlink-supervisor etc/init.d/fleetlink-clientscout
 etc/init.d/fleetlink-ifcounter etc/hotplug.d/iface/50-fleetlink-portsense etc/uci-defaults/90-fleetlink
