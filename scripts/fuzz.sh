@@ -5,7 +5,7 @@
 # leak, time-out or sanitizer report fails the tier; the input that caused
 # it is copied into fuzz/regressions/<target>/, where the unit tier replays
 # it from then on (commit it with the fix).
-#   scripts/fuzz.sh                  every target, FUZZ_SECONDS (35) each
+#   scripts/fuzz.sh                  every target, FUZZ_SECONDS (20) each
 #   scripts/fuzz.sh base64 crontab   only those
 #   FUZZ_SECONDS=300 scripts/fuzz.sh config_reply
 set -u
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 need_packages "${FUZZ_PACKAGES[@]}" || { echo "package installation failed"; exit 1; }
 
-seconds=${FUZZ_SECONDS:-35}
+seconds=${FUZZ_SECONDS:-20}
 parallel=${FUZZ_PARALLEL:-2}
 out=build-fuzz
 
