@@ -76,9 +76,11 @@ bool http_head(const char* reply, size_t len, size_t* head_len, long long* annou
   for (const char* line = strchr(reply, '\n'); line; line = strchr(line, '\n')) {
     if (++line >= head_end) break;
     if (strncasecmp(line, "Content-Length:", 15) != 0) continue;
-    char* digits_end = nullptr;
-    long long v = strtoll(line + 15, &digits_end, 10);
-    if (digits_end != line + 15 && v >= 0) *announced = v;
+    // The value is on the header's own line: strtoll would skip the line's
+    // end and take a number from the next line or the body.
+    const char* digits = line + 15;
+    while (*digits == ' ' || *digits == '\t') ++digits;
+    if (*digits >= '0' && *digits <= '9') *announced = strtoll(digits, nullptr, 10);
     break;
   }
   return true;

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -69,10 +70,10 @@ bool announced_more(const std::string& reply) {
   if (head.compare(0, 5, "HTTP/") != 0) return false;
   for (size_t line = head.find('\n'); line != std::string::npos; line = head.find('\n', line + 1)) {
     if (strncasecmp(head.c_str() + line + 1, "Content-Length:", 15) != 0) continue;
-    const char* digits = head.c_str() + line + 16;
-    char* stop = nullptr;
-    long long v = strtoll(digits, &stop, 10);
-    return stop != digits && v >= 0 && reply.size() - head_len < static_cast<unsigned long long>(v);
+    size_t digits = head.find_first_not_of(" \t", line + 16);
+    if (digits == std::string::npos || !isdigit(static_cast<unsigned char>(head[digits]))) return false;
+    long long v = strtoll(head.c_str() + digits, nullptr, 10);
+    return reply.size() - head_len < static_cast<unsigned long long>(v);
   }
   return false;
 }

@@ -221,6 +221,9 @@ TEST_F(CustomScript, ScriptStartsAtTheFirstHashAndTheRestOfTheStreamIsKept) {
   fake.remove(kCustomScriptFile);
   EXPECT_EQ(0, fetch(ServerReply::text("HTTP/1.0 200 OK\r\n\r\n#!/bin/sh\nContent-Length: 400\n")));
   EXPECT_EQ("#!/bin/sh\nContent-Length: 400\n", fake.read(kCustomScriptFile));
+  // Nor does a number after an empty header, on a later line.
+  fake.remove(kCustomScriptFile);
+  EXPECT_EQ(0, fetch(ServerReply::text("HTTP/1.0 200 OK\r\nContent-Length:\r\n\r\n400\n#!/bin/sh\n")));
 
   // In several segments: the later ones are written whole, '#' or not.
   fake.remove(kCustomScriptFile);
