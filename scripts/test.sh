@@ -4,6 +4,7 @@
 #   scripts/test.sh            all tiers
 #   scripts/test.sh unit mips  only the named tiers
 #   scripts/test.sh soak       the long virtual mesh scenarios, which "all tiers" leaves out
+#   scripts/test.sh target     the virtual mesh on the router's processor, also left out
 set -u
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -126,6 +127,23 @@ vm_scenarios() {  # vm_scenarios tier
 # run two at a time.
 tier_vm() { vm_scenarios vm 4; }
 tier_soak() { vm_scenarios soak "$(jobs)"; }
+
+# The router's own processor end to end: the nodes run on a big-endian MIPS
+# kernel (qemu's malta board, the FPU-less 24Kc) with a cross-built userland
+# and the package's MIPS file. The wired gateway runs on both machines, for
+# its figures side by side; the two-node mesh with lonely's search on MIPS.
+tier_target() {
+  if ! need_packages "${VM_PACKAGES[@]}" "${VM_MIPS_PACKAGES[@]}"; then
+    echo "target tier: QEMU and its helpers cannot be installed here: skipped"; return 77
+  fi
+  local why arch
+  for arch in x86_64 mips; do
+    if ! why=$(vm_can_run $arch); then echo "target tier: $why: skipped"; return 77; fi
+  done
+  vm_stage && vm_stage mips && scripts/vm/build-image.sh && scripts/vm/build-image.sh --arch mips || return 1
+  /usr/bin/python3 tests/vm/run.py --figures --jobs 2 --arch x86_64,mips gateway &&
+    /usr/bin/python3 tests/vm/run.py --figures --jobs 1 --arch mips mesh_lonely
+}
 
 all_tiers=(build unit probe program sanitizers mips fuzz openwrt vm)
 wanted=("$@")

@@ -46,17 +46,19 @@ def gateway_address(line):
 class Mesh:
     """The virtual machine, its nodes and the dashboard's records."""
 
-    def __init__(self, workdir, dashboard_out=None, radios=4):
+    def __init__(self, workdir, dashboard_out=None, radios=4, arch="x86_64"):
         self.workdir = workdir
         self.state = os.path.join(workdir, "dashboard")
         os.makedirs(self.state, exist_ok=True)
         self.log = dashboard_out or open(os.path.join(workdir, "dashboard.log"), "a")
         self.server = dashboard.serve(self.state, out=self.log)
         self.radios = radios
-        self.vm = vmctl.Vm(os.path.join(workdir, "vm"), self.server.server_address[1], radios=radios)
+        self.vm = vmctl.Vm(os.path.join(workdir, "vm"), self.server.server_address[1], arch=arch, radios=radios)
         self.event_seen = {}
         self.phases = []  # (name, start time): the parts of a scenario, for its report
         self.measures = []  # figures a scenario measured, for its report
+        self.created = {}  # node number: when it was started
+        self.cpu_per_checkin = {}  # node number: the controller's processor seconds per check-in
 
     def start(self):
         self.vm.start()
@@ -71,6 +73,7 @@ class Mesh:
     def add_node(self, n, cable=False, programs=(), uci=()):
         """Starts node n; programs start at boot, uci ("pkg.section.option=value",
         no blanks) is set and committed before it boots."""
+        self.created[n] = time.time()
         self.vm.check("NODE_UCI=%s /lib/vm/node.sh create %d %s %s" % (
             vmctl.shell_quote(" ".join(uci)), n, "cable" if cable else "", " ".join(programs)))
 
@@ -233,6 +236,23 @@ def live(args):
     return 0
 
 
+def daemon_figures(mesh, n, program):
+    """Each running process of a program on node n: {"hwm", "rss"} in kB,
+    "age" in seconds and "cpu" (user and system time) in seconds."""
+    _, out = mesh.sh(n, "for pid in $(pidof %s); do "
+                        "awk '/^VmHWM|^VmRSS/ { printf \"%%s %%s \", $1, $2 }' /proc/$pid/status; "
+                        "awk -v up=\"$(cut -d' ' -f1 /proc/uptime)\" "
+                        "'{ print \"age\", up - $22 / 100, \"cpu\", ($14 + $15) / 100 }' /proc/$pid/stat; done" % program)
+    found = []
+    for line in out.splitlines():
+        words = line.replace(":", "").split()
+        values = dict(zip(words[0::2], words[1::2]))
+        if {"VmHWM", "VmRSS", "age", "cpu"} <= set(values):
+            found.append({"hwm": int(values["VmHWM"]), "rss": int(values["VmRSS"]),
+                          "age": float(values["age"]), "cpu": float(values["cpu"])})
+    return found
+
+
 def print_memory(mesh, nodes, programs):
     """Each daemon's peak and current resident memory (VmHWM, VmRSS) on each
     node, how long that process has run (a restarted one has run fewer
@@ -240,11 +260,8 @@ def print_memory(mesh, nodes, programs):
     print("peak resident memory (VmHWM) and resident now (VmRSS), kB; the process's age:", flush=True)
     for n in range(1, nodes + 1):
         for p in programs:
-            _, out = mesh.sh(n, "for pid in $(pidof %s); do "
-                                "awk '/^VmHWM|^VmRSS/ { printf \"%%s %%s \", $1, $2 }' /proc/$pid/status; "
-                                "awk -v up=\"$(cut -d' ' -f1 /proc/uptime)\" "
-                                "'{ printf \"age %%ds \", up - $22 / 100 }' /proc/$pid/stat; done" % p)
-            print("  node%d %-22s %s" % (n, p, out.strip() or "not running"), flush=True)
+            text = " ".join("VmHWM %(hwm)d VmRSS %(rss)d age %(age)ds" % f for f in daemon_figures(mesh, n, p))
+            print("  node%d %-22s %s" % (n, p, text or "not running"), flush=True)
     counts = {}
     for r in mesh.records():
         key = (r.get("mac", "").upper(), r.get("kind"))
@@ -253,6 +270,33 @@ def print_memory(mesh, nodes, programs):
     for mac in sorted({m for m, _ in counts if m}):
         print("  %s: %s" % (mac, ", ".join("%d %s" % (counts[(mac, k)], k) for k in ("checkin", "stats", "clients")
                                            if (mac, k) in counts)), flush=True)
+
+
+def node_figures(mesh, nodes, programs):
+    """What a node costs, as lines: each daemon's peak resident memory, the
+    time from the node's start to its first check-in, and the controller's
+    processor time per check-in it made (user and system time over the
+    check-ins the dashboard received since that process started)."""
+    lines = []
+    checkins = mesh.records("checkin")
+    for n in nodes:
+        peaks = []
+        for p in programs:
+            figures = daemon_figures(mesh, n, p)
+            peaks.append("%s %s" % (p, "/".join("%d" % f["hwm"] for f in figures) or "-"))
+            if p == "fleetlink_supervisor" and len(figures) == 1:
+                since = time.time() - figures[0]["age"]
+                made = [r for r in checkins if r["mac"] == node_mac(n) and r["time"] >= since]
+                if made:
+                    mesh.cpu_per_checkin[n] = figures[0]["cpu"] / len(made)
+                    lines.append("node %d: %.3f s of processor time per check-in (%.2f s over %d check-ins)" % (
+                        n, mesh.cpu_per_checkin[n], figures[0]["cpu"], len(made)))
+        if peaks:
+            lines.append("node %d: peak resident memory (VmHWM, kB): %s" % (n, ", ".join(peaks)))
+        first = [r["time"] for r in checkins if r["mac"] == node_mac(n)]
+        if first and n in mesh.created:
+            lines.append("node %d: first check-in %.0f s after the node started" % (n, min(first) - mesh.created[n]))
+    return lines
 
 
 def main():

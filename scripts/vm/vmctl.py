@@ -23,14 +23,25 @@ class VmError(Exception):
     pass
 
 
+# The machines a node can be: this machine's processor, or the router's own
+# (32-bit big-endian MIPS, the FPU-less 24Kc, on the malta board).
+MACHINES = {
+    "x86_64": {"qemu": ["qemu-system-x86_64"], "nic": "e1000", "memory_mb": 768, "image": "vm"},
+    "mips": {"qemu": ["qemu-system-mips", "-M", "malta", "-cpu", "24Kc"], "nic": "pcnet", "memory_mb": 256,
+             "image": "vm-mips"},
+}
+
+
 class Vm:
-    def __init__(self, workdir, dashboard_port, image=os.path.join(ROOT, "build", "vm"),
-                 radios=4, memory_mb=768):
+    def __init__(self, workdir, dashboard_port, arch="x86_64", radios=4, memory_mb=None):
+        if arch not in MACHINES:
+            raise VmError("no virtual node for the architecture %r" % arch)
         self.workdir = workdir
         self.dashboard_port = dashboard_port
-        self.image = image
+        self.arch = arch
+        self.image = os.path.join(ROOT, "build", MACHINES[arch]["image"])
         self.radios = radios
-        self.memory_mb = memory_mb
+        self.memory_mb = memory_mb or MACHINES[arch]["memory_mb"]
         self.proc = None
         self.sock = None
         self.buf = b""
@@ -42,16 +53,18 @@ class Vm:
         agent = os.path.join(self.workdir, "agent.sock")
         relay = "cmd:%s %s 127.0.0.1 %d" % (sys.executable if os.path.isabs(sys.executable) else "/usr/bin/python3",
                                              os.path.join(HERE, "relay.py"), self.dashboard_port)
-        return [
-            "qemu-system-x86_64", "-accel", "tcg", "-m", str(self.memory_mb), "-smp", "1",
+        machine = MACHINES[self.arch]
+        return machine["qemu"] + [
+            "-accel", "tcg", "-m", str(self.memory_mb), "-smp", "1",
             "-nodefaults", "-nographic", "-no-reboot",
             "-kernel", os.path.join(self.image, "vmlinuz"),
             "-initrd", os.path.join(self.image, "initrd.gz"),
-            "-append", "console=ttyS0 quiet panic=-1 vm.radios=%d" % self.radios,
+            # the radios are the module's option on x86-64, the built-in driver's on mips
+            "-append", "console=ttyS0 quiet panic=-1 vm.radios=%d mac80211_hwsim.radios=%d" % (self.radios, self.radios),
             "-serial", "file:" + os.path.join(self.workdir, "console.log"),
             "-serial", "unix:%s,server=on,wait=off" % agent,
             "-netdev", "user,id=n0,restrict=on,guestfwd=tcp:%s:80-%s" % (DASHBOARD_ADDR, relay),
-            "-device", "e1000,netdev=n0,romfile=",
+            "-device", machine["nic"] + ",netdev=n0,romfile=",
         ]
 
     def start(self, timeout=180):

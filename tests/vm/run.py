@@ -3,11 +3,13 @@
 own stand-in dashboard, at most JOBS at a time, each within its time limit.
 Ends with "N passed, N failed"; exit status 0 when all passed.
 
-    run.py [--jobs N] [--list] [--tier vm|soak] [scenario...]
+    run.py [--jobs N] [--list] [--tier vm|soak|target] [--arch x86_64|mips] [scenario...]
 
 A scenario is a module in scenarios/ with a TIME_LIMIT (seconds), a one-line
 docstring and run(mesh), which raises on failure (mesh: scripts/vm/mesh.py);
 RADIOS, when it has one, is the number of simulated radios (4 otherwise).
+--arch mips runs the scenarios on the router's processor (a big-endian MIPS
+machine, build/vm-mips) instead of this machine's.
 Without names, the scenarios of the tier run: those whose TIER is that
 tier's name ("vm" when a module names none; "soak" for the long ones that
 the default test command leaves out).
@@ -28,6 +30,7 @@ sys.path.insert(0, os.path.join(ROOT, "scripts", "vm"))
 sys.path.insert(0, HERE)
 
 import mesh as meshlib  # noqa: E402
+import vmctl  # noqa: E402
 
 PRINT = threading.Lock()
 
@@ -67,13 +70,16 @@ def phase_lines(phases, end, failed):
     return text
 
 
-def run_one(name, workroot):
+def run_one(name, workroot, arch, figures=False):
+    """Runs one scenario; returns (passed, the controller's processor seconds
+    per check-in by node, when figures were asked for)."""
     module = importlib.import_module("scenarios." + name)
     workdir = os.path.join(workroot, name)
+    label = name if arch == "x86_64" else "%s@%s" % (name, arch)
     shutil.rmtree(workdir, ignore_errors=True)
     os.makedirs(workdir)
     t0 = time.time()
-    mesh = meshlib.Mesh(workdir, radios=getattr(module, "RADIOS", 4))
+    mesh = meshlib.Mesh(workdir, radios=getattr(module, "RADIOS", 4), arch=arch)
     expired = threading.Event()
 
     def expire():
@@ -87,6 +93,10 @@ def run_one(name, workroot):
     try:
         mesh.start()
         module.run(mesh)
+        if figures:
+            programs = getattr(module, "PROGRAMS", None) or getattr(module, "DAEMONS", None) or []
+            for line in meshlib.node_figures(mesh, sorted(mesh.created), programs):
+                mesh.measure(line)
     except Exception as e:  # a scenario fails on any error, the others go on
         error = ("time limit of %ds reached" % module.TIME_LIMIT) if expired.is_set() else \
             "%s: %s" % (type(e).__name__, e)
@@ -100,26 +110,35 @@ def run_one(name, workroot):
     took = end - t0
     with PRINT:
         if error:
-            print("FAIL %-24s %5.0fs  %s" % (name, took, error))
+            print("FAIL %-24s %5.0fs  %s" % (label, took, error))
             print("     details in %s (failure.txt, vm/console.log, dashboard.log)" % workdir)
         else:
-            print("PASS %-24s %5.0fs  %s (boot %.0fs)" % (name, took, (module.__doc__ or "").strip(),
+            print("PASS %-24s %5.0fs  %s (boot %.0fs)" % (label, took, (module.__doc__ or "").strip(),
                                                           mesh.vm.boot_seconds or 0))
         print(phase_lines(mesh.phases, end, failed=bool(error)), end="")
         for m in mesh.measures:
             print("     measured: %s" % m)
         sys.stdout.flush()
-    return error is None
+    return error is None, dict(mesh.cpu_per_checkin)
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--list", action="store_true")
-    ap.add_argument("--work", default=os.path.join(ROOT, "build", "vm-runs"))
+    ap.add_argument("--work")
     ap.add_argument("--tier", default="vm")
+    ap.add_argument("--arch", default="x86_64", help="x86_64, mips, or a list (x86_64,mips): each scenario on each")
+    ap.add_argument("--figures", action="store_true",
+                    help="after each scenario: each daemon's peak memory, the time to the first check-in, "
+                         "the processor time per check-in (and its ratio between the architectures)")
     ap.add_argument("names", nargs="*")
     args = ap.parse_args()
+    arches = args.arch.split(",")
+    for arch in arches:
+        if arch not in vmctl.MACHINES:
+            print("no such architecture: %s" % arch)
+            return 2
     names = args.names or [n for n in scenario_names()
                            if getattr(importlib.import_module("scenarios." + n), "TIER", "vm") == args.tier]
     if args.list:
@@ -133,10 +152,22 @@ def main():
         return 2
     # the longest first, so that the short ones fill the other lane
     names.sort(key=lambda n: -importlib.import_module("scenarios." + n).TIME_LIMIT)
+    runs = [(name, arch) for name in names for arch in arches]
+
+    def work(arch):
+        return args.work or os.path.join(ROOT, "build", "vm-runs" if arch == "x86_64" else "vm-runs-" + arch)
+
     t0 = time.time()
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
-        results = list(pool.map(lambda n: run_one(n, args.work), names))
-    passed = sum(results)
+        results = list(pool.map(lambda r: run_one(r[0], work(r[1]), r[1], args.figures), runs))
+    passed = sum(ok for ok, _ in results)
+    cpu = {run: per_node for run, (ok, per_node) in zip(runs, results) if ok}
+    for name in names:
+        for node in sorted(cpu.get((name, arches[0]), {})):
+            each = [cpu.get((name, arch), {}).get(node) for arch in arches]
+            if len(arches) > 1 and all(each):
+                print("%s node %d: processor time per check-in %s: %s" % (
+                    name, node, " : ".join(arches), " : ".join("%.2f" % (c / each[0]) for c in each)))
     print("vm scenarios: %.0fs in all" % (time.time() - t0))
     print("%d passed, %d failed" % (passed, len(results) - passed))
     return 0 if passed == len(results) else 1
